@@ -1,0 +1,168 @@
+#include "util/sync.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+#include "util/exception.hpp"
+
+namespace tnw::util {
+
+bool Mutex::create() {
+    if (mutex_) {
+        return false;
+    }
+    mutex_ = std::make_shared<std::recursive_mutex>();
+    return true;
+}
+
+void Mutex::lock() {
+    if (mutex_) {
+        mutex_->lock();
+    }
+}
+
+void Mutex::unlock() {
+    if (mutex_) {
+        mutex_->unlock();
+    }
+}
+
+Mutex& globalLock() {
+    static Mutex* mutex = [] {
+        auto* created = new Mutex; // lives until the process ends; threads may outlive main
+        created->create();
+        return created;
+    }();
+    return *mutex;
+}
+
+bool Event::create() {
+    if (handle_.isValid()) {
+        return false;
+    }
+    int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    handle_ = Handle(fd);
+    return true;
+}
+
+void Event::set() {
+    int fd = handle_.fd();
+    if (fd >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(fd, &one, sizeof one);
+    }
+}
+
+void Event::reset() {
+    int fd = handle_.fd();
+    if (fd >= 0) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] auto drained = ::read(fd, &value, sizeof value);
+    }
+}
+
+bool Event::isSet() const { return wait(0); }
+
+
+namespace {
+
+int remainingMilliseconds(std::int64_t timeoutMs, std::chrono::steady_clock::time_point start) {
+    if (timeoutMs < 0) {
+        return -1;
+    }
+    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - start)
+                     .count();
+    return spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+}
+
+} // namespace
+
+bool Event::wait(std::uint32_t timeout) const {
+    if (!handle_.isValid()) {
+        return false;
+    }
+    pollfd fd{handle_.fd(), POLLIN, 0};
+    std::int64_t timeoutMs = roundUpToMilliseconds(timeout);
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        int ready = ::poll(&fd, 1, remainingMilliseconds(timeoutMs, start));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready > 0;
+    }
+}
+
+std::size_t waitForAny(const Handle* handles, std::size_t count, bool waitAll, std::uint32_t timeout) {
+    if (handles == nullptr || count < 1 || count > 63) {
+        return 0;
+    }
+    std::vector<pollfd> fds;
+    std::vector<std::size_t> positions;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (handles[i].isValid()) {
+            fds.push_back({handles[i].fd(), POLLIN, 0});
+            positions.push_back(i + 1);
+        }
+    }
+    if (fds.empty()) {
+        return 0;
+    }
+    std::int64_t timeoutMs = truncateToMilliseconds(timeout);
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        int ready = ::poll(fds.data(), fds.size(), remainingMilliseconds(timeoutMs, start));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return 0;
+        }
+        if (ready == 0) {
+            return 0;
+        }
+        if (!waitAll) {
+            for (std::size_t i = 0; i < fds.size(); ++i) {
+                if (fds[i].revents != 0) {
+                    return positions[i];
+                }
+            }
+            continue;
+        }
+        // Wait for the rest while keeping the ones already signalled out of the poll set.
+        std::vector<pollfd> pending;
+        for (auto& fd : fds) {
+            if (fd.revents == 0) {
+                pending.push_back({fd.fd, POLLIN, 0});
+            }
+        }
+        if (pending.empty()) {
+            return 1;
+        }
+        fds = std::move(pending);
+    }
+}
+
+void* reallocate(void* pointer, std::size_t size) {
+    if (size == 0) {
+        std::free(pointer);
+        return nullptr;
+    }
+    void* block = pointer == nullptr ? std::malloc(size) : std::realloc(pointer, size);
+    if (block == nullptr) {
+        raise(MemoryException("Failed to allocate memory."));
+    }
+    return block;
+}
+
+} // namespace tnw::util
