@@ -1,4 +1,4 @@
-// Every integration test process runs in a network namespace of its own, so that servers,
+// Every test process runs in a network namespace of its own, so that servers,
 // listings and datagrams never touch the machine's network and tests cannot disturb each other.
 #include <gtest/gtest.h>
 
