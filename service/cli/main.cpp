@@ -1,10 +1,3 @@
-#include <cstdio>
-#include <cstring>
+#include "service/cli/entry.hpp"
 
-int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("Quorvex Plexmill 14.1.0 build 42604");
-        return 0;
-    }
-    return 0;
-}
+int main(int argc, char** argv) { return plexmill::cli::runMain(argc, argv); }

@@ -1,0 +1,105 @@
+#include "service/cli/entry.hpp"
+
+#include <cstdio>
+
+#include "service/cli/command_line.hpp"
+#include "service/cli/help_text.hpp"
+#include "service/server/settings.hpp"
+#include "util/console.hpp"
+#include "util/console_manager.hpp"
+#include "util/format.hpp"
+#include "util/messages.hpp"
+#include "util/terminal.hpp"
+
+namespace plexmill::cli {
+
+namespace {
+
+const char* commandOption(Command command) {
+    switch (command) {
+    case Command::Start: return "--start";
+    case Command::Stop: return "--stop";
+    case Command::Pause: return "--pause";
+    case Command::Resume: return "--resume";
+    case Command::Restart: return "--restart";
+    case Command::Reload: return "--reload";
+    case Command::DisableHttp: return "--disablehttp";
+    case Command::EnableHttp: return "--enablehttp";
+    case Command::Install: return "--install";
+    case Command::Uninstall: return "--uninstall";
+    case Command::Cert: return "--cert";
+    case Command::Console: return "--console";
+    case Command::Connect: return "--connect";
+    case Command::IsCached: return "--iscached";
+    case Command::Status: return "--status";
+    case Command::List: return "--list";
+    case Command::CheckFirewall: return "--checkfirewall";
+    case Command::ConfigFirewall: return "--configfirewall";
+    case Command::None: break;
+    }
+    return "";
+}
+
+void applyOutputOptions(const server::Settings& settings) {
+    auto& output = tnw::util::outputOptions();
+    output.color = settings.color;
+    output.verbose = settings.verbose;
+    output.debug = settings.debug;
+    output.quiet = settings.quiet;
+}
+
+int notAvailableYet(Command command) {
+    tnw::util::printError(
+        tnw::util::format("The %1 command is not available in this version of plexmilld.", commandOption(command)));
+    return 1;
+}
+
+int runCommand(const CommandLine& line, const server::Settings& settings) {
+    switch (line.command) {
+    case Command::None:
+        if (tnw::util::hasControllingTerminal()) {
+            if (!settings.quiet) {
+                std::fputs(bannerText().c_str(), stdout);
+            }
+            std::fputs(helpText().c_str(), stdout);
+            return 0;
+        }
+        tnw::util::printError("Running as a service is not available in this version of plexmilld.");
+        return 1;
+    default:
+        return notAvailableYet(line.command);
+    }
+}
+
+} // namespace
+
+int runMain(int argc, const char* const* argv) {
+    tnw::util::registerBuiltInMessages();
+    tnw::util::ConsoleManager::install();
+
+    CommandLine line;
+    server::Settings& settings = server::settings();
+    ParseOutcome outcome = parseCommandLine(argc, argv, line, settings);
+    applyOutputOptions(settings);
+    switch (outcome.action) {
+    case ParseOutcome::Action::ShowHelp:
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    case ParseOutcome::Action::ShowVersion:
+        std::puts(versionLine().c_str());
+        return 0;
+    case ParseOutcome::Action::Fail:
+        tnw::util::printError(outcome.error);
+        return 1;
+    case ParseOutcome::Action::Run:
+        break;
+    }
+
+    if (settings.cloud && settings.fixedKernel.empty() && settings.includePaths.empty()) {
+        tnw::util::writeErrorLine("Error: CAM kernel path or folder must be specified in cloud mode.");
+        return 1;
+    }
+    return runCommand(line, settings);
+}
+
+} // namespace plexmill::cli
