@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "util/clock.hpp"
 #include "util/exception.hpp"
 
 namespace tnw::util {
@@ -75,28 +76,36 @@ bool Event::isSet() const { return wait(0); }
 
 namespace {
 
-int remainingMilliseconds(std::int64_t timeoutMs, std::chrono::steady_clock::time_point start) {
+// How long the next poll may wait for a wait that began at `start` (monotonic µs). While a
+// test drives the clock, waits go in short slices so that moving the clock ends them.
+int remainingMilliseconds(std::int64_t timeoutMs, std::uint64_t start) {
     if (timeoutMs < 0) {
-        return -1;
+        return clockShiftEnabled() ? kShiftedWaitSliceMs : -1;
     }
-    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - start)
-                     .count();
-    return spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+    auto spent = static_cast<std::int64_t>((monotonicMicroseconds() - start) / 1000);
+    int remaining = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+    return clockShiftEnabled() && remaining > kShiftedWaitSliceMs ? kShiftedWaitSliceMs : remaining;
+}
+
+// A poll that returned 0 only ends the wait when the (possibly shifted) deadline has passed.
+bool deadlinePassed(std::int64_t timeoutMs, std::uint64_t start) {
+    return timeoutMs >= 0 && static_cast<std::int64_t>((monotonicMicroseconds() - start) / 1000) >= timeoutMs;
 }
 
 } // namespace
 
-bool Event::wait(std::uint32_t timeout) const {
-    if (!handle_.isValid()) {
+bool Event::wait(std::uint32_t timeout) const { return waitForHandle(handle_, timeout); }
+
+bool waitForHandle(const Handle& handle, std::uint32_t timeout) {
+    if (!handle.isValid()) {
         return false;
     }
-    pollfd fd{handle_.fd(), POLLIN, 0};
+    pollfd fd{handle.fd(), POLLIN, 0};
     std::int64_t timeoutMs = roundUpToMilliseconds(timeout);
-    auto start = std::chrono::steady_clock::now();
+    std::uint64_t start = monotonicMicroseconds();
     for (;;) {
         int ready = ::poll(&fd, 1, remainingMilliseconds(timeoutMs, start));
-        if (ready < 0 && errno == EINTR) {
+        if ((ready < 0 && errno == EINTR) || (ready == 0 && !deadlinePassed(timeoutMs, start))) {
             continue;
         }
         return ready > 0;
@@ -119,7 +128,7 @@ std::size_t waitForAny(const Handle* handles, std::size_t count, bool waitAll, s
         return 0;
     }
     std::int64_t timeoutMs = truncateToMilliseconds(timeout);
-    auto start = std::chrono::steady_clock::now();
+    std::uint64_t start = monotonicMicroseconds();
     for (;;) {
         int ready = ::poll(fds.data(), fds.size(), remainingMilliseconds(timeoutMs, start));
         if (ready < 0) {
@@ -129,7 +138,10 @@ std::size_t waitForAny(const Handle* handles, std::size_t count, bool waitAll, s
             return 0;
         }
         if (ready == 0) {
-            return 0;
+            if (deadlinePassed(timeoutMs, start)) {
+                return 0;
+            }
+            continue;
         }
         if (!waitAll) {
             for (std::size_t i = 0; i < fds.size(); ++i) {

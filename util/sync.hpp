@@ -66,6 +66,9 @@ private:
     Handle handle_;
 };
 
+// Waits for one handle to be signalled, the time-out rounded up to whole milliseconds.
+bool waitForHandle(const Handle& handle, std::uint32_t timeout);
+
 // Waits until one of the handles is readable (signalled). Empty entries are skipped, but the
 // result is the 1-based position in the caller's list. With waitAll, 1 means all signalled.
 // 0 on time-out, on failure, for a count outside 1..63, or when no entry holds a descriptor.

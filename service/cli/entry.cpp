@@ -4,12 +4,15 @@
 
 #include "service/cli/command_line.hpp"
 #include "service/cli/help_text.hpp"
+#include "service/server/banner.hpp"
+#include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
 #include "util/console.hpp"
 #include "util/console_manager.hpp"
 #include "util/format.hpp"
 #include "util/messages.hpp"
 #include "util/terminal.hpp"
+#include "util/version.hpp"
 
 namespace plexmill::cli {
 
@@ -54,18 +57,27 @@ int notAvailableYet(Command command) {
     return 1;
 }
 
+// Connects the server to the session and HTTP services of this program.
+void wireServer(server::Manager&) {}
+
 int runCommand(const CommandLine& line, const server::Settings& settings) {
     switch (line.command) {
     case Command::None:
         if (tnw::util::hasControllingTerminal()) {
             if (!settings.quiet) {
-                std::fputs(bannerText().c_str(), stdout);
+                std::fputs(server::bannerText().c_str(), stdout);
             }
             std::fputs(helpText().c_str(), stdout);
             return 0;
         }
         tnw::util::printError("Running as a service is not available in this version of plexmilld.");
         return 1;
+    case Command::Console:
+        if (server::runServer(wireServer) != 0) {
+            tnw::util::printError(tnw::util::format("Failed to run %1.", tnw::util::kProductName));
+            return 1;
+        }
+        return 0;
     default:
         return notAvailableYet(line.command);
     }
@@ -86,7 +98,7 @@ int runMain(int argc, const char* const* argv) {
         std::fputs(helpText().c_str(), stdout);
         return 0;
     case ParseOutcome::Action::ShowVersion:
-        std::puts(versionLine().c_str());
+        std::puts(server::versionLine().c_str());
         return 0;
     case ParseOutcome::Action::Fail:
         tnw::util::printError(outcome.error);

@@ -1,15 +1,7 @@
 #include "service/cli/help_text.hpp"
 
-#include "util/version.hpp"
 
 namespace plexmill::cli {
-
-std::string versionLine() { return std::string(tnw::util::kProductName) + " " + tnw::util::versionText(); }
-
-std::string bannerText() {
-    return versionLine() + "\n" + "Copyright (c) Quorvex, Inc. All rights reserved.\n" +
-           std::string(tnw::util::kProductWebAddress) + "\n\n";
-}
 
 std::string helpText() {
     // Printed as it stands, though it leaves options out and --timeout really takes minutes.

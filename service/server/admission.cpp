@@ -1,0 +1,94 @@
+#include "service/server/admission.hpp"
+
+#include "service/server/manager.hpp"
+#include "service/server/settings.hpp"
+#include "util/access_log.hpp"
+#include "util/console.hpp"
+#include "util/format.hpp"
+
+namespace plexmill::server {
+
+namespace {
+
+constexpr std::uint64_t kRecentWindow = 300'000'000; // microseconds
+constexpr std::size_t kRecentLimit = 20;
+
+void refuse(tnw::util::Socket& connection) {
+    connection.shutdownReceive();
+    connection.shutdownSend();
+    connection.close();
+}
+
+} // namespace
+
+void recordRequest(Manager& manager, PeerAddress peer, std::uint32_t kind, tnw::util::Time now) {
+    tnw::util::Lock lock(tnw::util::globalLock());
+    auto& recent = manager.recentRequests;
+    for (auto& record : recent) {
+        if (record.firstSeen.value() + kRecentWindow <= now.value()) {
+            break;
+        }
+        if (record.kind == kind && record.peer.address == peer.address) {
+            ++record.count;
+            record.lastSeen = now;
+            return;
+        }
+    }
+    recent.push_front(RequestRecord{peer, now, now, kind, {}, 1});
+    while (recent.size() > kRecentLimit) {
+        recent.pop_back();
+    }
+}
+
+bool admitConnection(Manager& manager, const tnw::util::InetAddress& peer) {
+    const Settings& options = settings();
+    if (options.debug) {
+        tnw::util::printInfo(tnw::util::format("Incoming connection from '%1'.", peer.toText()));
+    }
+    if (!isAllowedClient(options, peer.address())) {
+        if (options.verbose) {
+            tnw::util::printInfo(tnw::util::format("Connection from '%1' ignored due to allow list.", peer.toText()));
+        }
+        return false;
+    }
+    for (const auto& rule : manager.config.admissionRules) {
+        if (((peer.address() ^ rule.address) & ~rule.wildcardBits) != 0) {
+            continue;
+        }
+        if (rule.allow) {
+            tnw::util::AccessLog::write(tnw::util::format("Incoming connection from %1 accepted.", peer.toText()));
+            return true;
+        }
+        break;
+    }
+    tnw::util::printInfo(tnw::util::format("Incoming connection '%1' is denied by settings.", peer.toText()));
+    tnw::util::AccessLog::write(tnw::util::format("WARNING Incoming connection from %1 rejected.", peer.toText()));
+    return false;
+}
+
+void acceptConnections(Manager& manager, tnw::util::Socket& listener) {
+    for (;;) {
+        tnw::util::Socket connection = listener.accept();
+        if (!connection) {
+            return;
+        }
+        ++manager.numberOfTCPRequests;
+        tnw::util::InetAddress peer = connection.getPeerAddress();
+        PeerAddress peerAddress{peer.address(), peer.port()};
+        recordRequest(manager, peerAddress, RequestRecord::Session);
+        if (!admitConnection(manager, peer)) {
+            refuse(connection);
+            return;
+        }
+        if (!isWithinAllowedTimes()) {
+            refuse(connection);
+            return;
+        }
+        connection.setNonBlocking(false);
+        if (!manager.startSession || !manager.startSession(manager, connection, peerAddress)) {
+            refuse(connection);
+        }
+    }
+}
+
+} // namespace plexmill::server

@@ -1,0 +1,46 @@
+#include "service/server/manager.hpp"
+
+#include <cstdio>
+
+#include "util/console.hpp"
+
+namespace plexmill::server {
+
+void ConsoleRunControl::requestStop() {
+    stopEvent_.set();
+    stopRequested_.store(true);
+}
+
+Manager::Manager(RunControl* service) : service_(service) {}
+
+Manager::~Manager() = default;
+
+void Manager::onConsoleInterrupt() {
+    if (service_ != nullptr) {
+        return;
+    }
+    if (!console_.stopRequested()) {
+        tnw::util::eraseStatusLine();
+        std::fputs("Please wait while aborting...\n", stdout);
+        std::fflush(stdout);
+    }
+    console_.requestStop();
+}
+
+bool Manager::createStopEvent() { return service_ != nullptr || console_.create(); }
+
+std::uint32_t Manager::countJobSessions() const {
+    tnw::util::Lock lock(tnw::util::globalLock());
+    std::uint32_t count = 0;
+    for (const auto& session : sessions) {
+        count += session->jobSession ? 1 : 0;
+    }
+    return count;
+}
+
+std::size_t Manager::openSessions() const {
+    tnw::util::Lock lock(tnw::util::globalLock());
+    return sessions.size();
+}
+
+} // namespace plexmill::server

@@ -1,0 +1,294 @@
+// The life of the server: start phase, main loop, stop phase.
+#include <cstdio>
+#include <memory>
+
+#include "service/server/banner.hpp"
+#include "service/protocol/namespaces.hpp"
+#include "service/server/admission.hpp"
+#include "service/server/capacity.hpp"
+#include "service/server/discovery.hpp"
+#include "service/server/manager.hpp"
+#include "service/server/settings.hpp"
+#include "util/clock.hpp"
+#include "util/console.hpp"
+#include "util/files.hpp"
+#include "util/format.hpp"
+#include "util/instance_lock.hpp"
+#include "util/sizes.hpp"
+#include "util/system_info.hpp"
+#include "util/thread.hpp"
+#include "util/version.hpp"
+
+namespace plexmill::server {
+
+namespace {
+
+using tnw::util::InetAddress;
+using tnw::util::Socket;
+
+constexpr std::uint32_t kLoopWait = 15'000'000;         // microseconds
+constexpr std::uint64_t kTickInterval = 30'000'000;     // microseconds
+constexpr unsigned kSlowTickEvery = 10;                 // ticks: every 300 seconds
+
+std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
+
+const char* architectureName(bool x86) {
+    if (x86) {
+        return "IA32";
+    }
+    switch (tnw::util::SystemInfo::processorArchitecture()) {
+    case 1: return "IA32";
+    case 2: return "IA64";
+    case 3: return "x64";
+    default: return "unknown";
+    }
+}
+
+void printSystemDescription() {
+    using namespace tnw::util;
+    std::string model = lookupDisplayName(SystemInfo::machineModel());
+    if (!model.empty()) {
+        printLine(ConsoleStream::Output, ConsoleColour::Settings, "System description: " + model);
+    }
+    printLine(ConsoleStream::Output, ConsoleColour::Settings, "Operating system: " + SystemInfo::osName());
+    printLine(ConsoleStream::Output, ConsoleColour::Settings,
+              std::string("Architecture: ") + architectureName(settings().x86));
+    printLine(ConsoleStream::Output, ConsoleColour::Settings,
+              format("Number of logical CPUs: %1", SystemInfo::processorCount()));
+    printLine(ConsoleStream::Output, ConsoleColour::Settings,
+              "Physical memory: " + formatSize(SystemInfo::memoryStatus().totalPhysical));
+    printLine(ConsoleStream::Output, ConsoleColour::Settings, "");
+}
+
+// The sockets of a running server; closed in reverse order of creation.
+struct Sockets {
+    Socket sessionListener;
+    Socket discovery;
+    Socket httpListener;
+    Socket discoverySender;
+
+    void closeAll() {
+        discoverySender.close();
+        httpListener.close();
+        discovery.close();
+        sessionListener.close();
+    }
+};
+
+// Creates, binds and listens as the start phase says; false after printing why.
+bool openSockets(Manager& manager, Sockets& sockets) {
+    using tnw::util::format;
+    using tnw::util::printError;
+    const auto& config = manager.config;
+    if (!sockets.sessionListener.create(true)) {
+        return false;
+    }
+    sockets.sessionListener.setNonBlocking(true);
+    sockets.sessionListener.makeEventDriven();
+    if (!sockets.discovery.create(false)) {
+        printError("Failed to create socket.");
+        return false;
+    }
+    sockets.discovery.setNonBlocking(true);
+    sockets.discovery.setBroadcast(true);
+    sockets.discovery.makeEventDriven();
+    if (config.useHttp) {
+        sockets.httpListener.create(true);
+        sockets.httpListener.setNonBlocking(true);
+        sockets.httpListener.makeEventDriven();
+    }
+    if (!sockets.sessionListener.bind(InetAddress(InetAddress::kAny, config.port))) {
+        printError(format("Failed to bind to port %1.", config.port));
+        return false;
+    }
+    if (!sockets.sessionListener.listen(static_cast<int>(config.maximumSessions))) {
+        printError("Failed to listen for connections.");
+        return false;
+    }
+    if (!sockets.discovery.bind(InetAddress(InetAddress::kAny, config.broadcastPort))) {
+        printError(format("Failed to bind to broadcast port %1.", config.broadcastPort));
+        return false;
+    }
+    if (config.useHttp) {
+        if (!sockets.httpListener.bind(InetAddress(InetAddress::kAny, config.httpStatusPort))) {
+            printError(format("Failed to bind HTTP to port %1.", config.httpStatusPort));
+            return false;
+        }
+        if (!sockets.httpListener.listen(static_cast<int>(config.maximumSessions))) {
+            printError("Failed to listen for HTTP connections.");
+            return false;
+        }
+    }
+    return true;
+}
+
+// The ten-second pause that keeps a failed start readable in a console; Ctrl+C cuts it short.
+void waitBeforeExit(const Manager& manager) {
+    if (manager.serviceMode() || manager.stopRequested()) {
+        return;
+    }
+    for (int second = 10; second >= 1; --second) {
+        tnw::util::printStatus(tnw::util::format("Waiting... (%1s)", second));
+        tnw::util::Thread::sleep(1'000'000);
+        if (manager.stopRequested()) {
+            break;
+        }
+    }
+    tnw::util::eraseStatusLine();
+}
+
+void timeOutSessions(Manager& manager, tnw::util::Time now) {
+    tnw::util::Lock lock(tnw::util::globalLock());
+    std::uint64_t timeout = settings().sessionTimeout;
+    for (const auto& session : manager.sessions) {
+        if (session->startTime.value() + timeout < now.value() && !session->aborted.exchange(true) &&
+            !manager.serviceMode()) {
+            tnw::util::printSessionInfo(session->number, "Session timed out.");
+        }
+    }
+}
+
+} // namespace
+
+bool Manager::run() {
+    using namespace tnw::util;
+    const Settings& options = settings();
+    Sockets sockets;
+    bool listening = false;
+    auto fail = [&] {
+        waitBeforeExit(*this);
+        sockets.closeAll();
+        if (listening) {
+            ConsoleManager::removeListener(this);
+        }
+        return false;
+    };
+
+    if (!serviceMode() && !options.quiet) {
+        std::fputs(bannerText().c_str(), stdout);
+        std::fflush(stdout);
+    }
+    instance_ = InstanceLock::acquire(instanceName());
+    if (!instance_.isValid()) {
+        printError(format("%1 already running on this PC.", kProductName));
+        return fail();
+    }
+    if (!createStopEvent()) {
+        return fail();
+    }
+    ConsoleManager::addListener(this);
+    listening = true;
+    if (!loadSettings(config)) {
+        return fail();
+    }
+    reportRatingAtStart(serviceMode(), options.quiet);
+    if (!openSockets(*this, sockets)) {
+        return fail();
+    }
+    if (!serviceMode() && options.verbose) {
+        printSystemDescription();
+    }
+    if (!options.quiet) {
+        printInfo(format("%1 now ready.", kProductName));
+    }
+    announce(*this, InetAddress(InetAddress::kBroadcast, config.broadcastPort));
+
+    Thread monitor;
+    monitor.start([this] {
+        monitorThread(*this);
+        return 0;
+    });
+    monitor.setPriority(ThreadPriority::Highest);
+    monitor.resume();
+
+    if (sockets.discoverySender.create(false)) {
+        sockets.discoverySender.setBroadcast(true);
+        sockets.discoverySender.bind(InetAddress(InetAddress::kAny, 0));
+        sockets.discoverySender.setNonBlocking(true);
+        if (!sockets.discoverySender.makeEventDriven()) {
+            return fail();
+        }
+    }
+
+    std::uint64_t lastTick = 0;
+    unsigned ticks = 0;
+    bool firstPass = true;
+    for (;;) {
+        Handle handles[] = {control().stopHandle(), sockets.sessionListener.eventHandle(),
+                            sockets.discovery.eventHandle(), sockets.httpListener.eventHandle(),
+                            sockets.discoverySender.eventHandle()};
+        std::size_t signalled = waitForAny(handles, 5, false, kLoopWait);
+        if (stopRequested()) {
+            break;
+        }
+        switch (signalled) {
+        case 1:
+            printInfo(format("Terminating %1...", kProductName));
+            goto stopping;
+        case 2:
+            acceptConnections(*this, sockets.sessionListener);
+            break;
+        case 3:
+            handleDatagrams(*this, sockets.discovery);
+            break;
+        case 5:
+            handleDatagrams(*this, sockets.discoverySender);
+            break;
+        case 4:
+            if (Socket connection = sockets.httpListener.accept(); connection && serveHttp) {
+                serveHttp(*this, connection);
+            }
+            break;
+        default:
+            break;
+        }
+        std::uint64_t now = monotonicMicroseconds();
+        if (firstPass || now - lastTick > kTickInterval) {
+            firstPass = false;
+            lastTick = now;
+            Time wallNow = Time::now();
+            timeOutSessions(*this, wallNow);
+            if (ticks++ % kSlowTickEvery == 0) {
+                if (sockets.discoverySender) {
+                    requestAdvertisements(sockets.discoverySender);
+                }
+            }
+        }
+    }
+stopping:
+    {
+        Lock lock(globalLock());
+        for (const auto& session : sessions) {
+            session->aborted = true;
+        }
+    }
+    if (!monitor.wait(3'000'000)) {
+        monitor.terminate();
+    }
+    {
+        Lock lock(globalLock());
+        for (const auto& session : sessions) {
+            session->aborted = true;
+            session->close();
+        }
+    }
+    Thread::sleep(250'000);
+    while (openSessions() != 0) {
+        Thread::sleep(250'000);
+    }
+    sockets.closeAll();
+    ConsoleManager::removeListener(this);
+    return true;
+}
+
+int runServer(const std::function<void(Manager&)>& wire, RunControl* service) {
+    try {
+        auto manager = std::make_unique<Manager>(service);
+        wire(*manager);
+        return manager->run() ? 0 : 1;
+    } catch (...) {
+        return 1;
+    }
+}
+
+} // namespace plexmill::server

@@ -1,0 +1,96 @@
+#include "tests/support/server_process.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "tests/support/netns.hpp"
+
+namespace tnw::test {
+
+ServerHome::ServerHome() : folder_("plexmilld") {
+    std::filesystem::create_directories(path() / "tmp");
+    advanceClock(0);
+}
+
+std::map<std::string, std::string> ServerHome::environment() const {
+    return {{"HOME", path().string()},
+            {"TMPDIR", (path() / "tmp").string()},
+            {"XDG_CONFIG_HOME", (path() / "config").string()},
+            {"XDG_DATA_HOME", (path() / "data").string()},
+            {"PLEXMILL_MACHINE_REGISTRY", (path() / "machine.reg").string()},
+            {"PLEXMILL_USER_REGISTRY", (path() / "user.reg").string()},
+            {"PLEXMILL_EVENT_LOG", (path() / "events.log").string()},
+            {"PLEXMILL_TEST_CLOCK", (path() / "clock").string()}};
+}
+
+void ServerHome::setMachineNumbers(const std::map<std::string, std::uint32_t>& values) const {
+    std::string text = "Windows Registry Editor Version 5.00\n\n"
+                       "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\Quorvex Plexmill]\n";
+    for (const auto& [name, value] : values) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%08x", value);
+        text += "\"" + name + "\"=dword:" + number + "\n";
+    }
+    writeFile(path() / "machine.reg", text);
+}
+
+void ServerHome::advanceClock(std::uint64_t microseconds) {
+    shift_ += microseconds;
+    auto temporary = path() / "clock.new";
+    writeFile(temporary, std::to_string(shift_));
+    std::filesystem::rename(temporary, path() / "clock");
+}
+
+ServerProcess::ServerProcess(ServerHome& home, std::vector<std::string> arguments, std::vector<std::string> prefix) {
+    if (prefix.empty()) {
+        requirePrivateNetworkNamespace();
+    }
+    std::vector<std::string> argv = std::move(prefix);
+    argv.push_back(PLEXMILLD_PATH);
+    argv.push_back("--console");
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    process_ = std::make_unique<ChildProcess>(argv, home.environment());
+}
+
+bool ServerProcess::waitUntilReady(std::chrono::milliseconds deadline) const {
+    return process_->waitForOutput("Quorvex Plexmill now ready.", deadline);
+}
+
+std::optional<int> ServerProcess::stop() {
+    process_->signal(SIGINT);
+    return process_->wait(30s);
+}
+
+int connectTcp(std::uint16_t port, const std::string& address) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    ::inet_pton(AF_INET, address.c_str(), &target.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool waitForPort(std::uint16_t port, std::chrono::milliseconds deadline, const std::string& address) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        int fd = connectTcp(port, address);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+} // namespace tnw::test
