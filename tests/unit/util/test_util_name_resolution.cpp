@@ -62,19 +62,10 @@ TEST(NameResolution, EthernetAddressesOfThisNamespaceInInterfaceOrder) {
     EXPECT_TRUE(ethernetAddresses().empty()); // only loopback, which is not Ethernet
 
     // Interfaces with fixed hardware addresses; the namespace goes with the test process.
-    ASSERT_EQ(tnw::test::runCommand({"ip",
-                                     "link",
-                                     "add",
-                                     "plxa",
-                                     "address",
-                                     "02:00:00:00:00:0a",
-                                     "type",
-                                     "veth",
-                                     "peer",
-                                     "name",
-                                     "plxb",
-                                     "address",
-                                     "02:00:00:00:00:0b"}),
+    ASSERT_EQ(tnw::test::runCommand({"sh",
+                                     "-c",
+                                     "ip link add plxa address 02:00:00:00:00:0a type veth "
+                                     "peer name plxb address 02:00:00:00:00:0b"}),
               0);
     std::vector<std::uint8_t> a = {0x02, 0, 0, 0, 0, 0x0a};
     std::vector<std::uint8_t> b = {0x02, 0, 0, 0, 0, 0x0b};

@@ -1,5 +1,6 @@
 #include "util/name_resolver.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -49,7 +50,7 @@ public:
     }
     std::thread::id lastCaller() {
         std::lock_guard lock(mutex_);
-        return callers_.back();
+        return callers_.empty() ? std::thread::id() : callers_.back();
     }
 
 private:
@@ -74,6 +75,18 @@ std::shared_ptr<Server> useServer(std::string name, std::uint32_t address, bool 
                                   return address;
                               }});
     return server;
+}
+
+// The cache lives as long as the process, which may run the tests more than once: every test
+// asks about hosts no earlier test has seen.
+std::uint32_t freshAddress() {
+    static std::atomic<std::uint32_t> next{0x0A010001U};
+    return next++;
+}
+
+std::string freshName() {
+    static std::atomic<int> next{1};
+    return "host-" + std::to_string(next++);
 }
 
 bool resolverThreadsRunning() {
@@ -102,10 +115,11 @@ TEST(NameResolver, SlowLookupAnswersEmptyAfterTheTimeoutAndItsLateAnswerIsDroppe
     ResolverSettings settings;
     EXPECT_EQ(NameResolver::timeout(), 2'000'000U);
     NameResolver::setTimeout(200'000);
+    std::uint32_t address = freshAddress();
     auto server = useServer("cam-01", 0, false); // a name server that does not answer
 
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(NameResolver::lookupName(0x0A010201U), "");
+    EXPECT_EQ(NameResolver::lookupName(address), "");
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 200ms);
     EXPECT_LT(waited, 1500ms);
@@ -113,30 +127,34 @@ TEST(NameResolver, SlowLookupAnswersEmptyAfterTheTimeoutAndItsLateAnswerIsDroppe
     server->open(); // the answer arrives after the caller gave up
     ASSERT_TRUE(waitUntilResolverThreadsEnd());
     EXPECT_EQ(server->calls(), 1);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010201U), "cam-01"); // asked again, now in time
+    EXPECT_EQ(NameResolver::lookupName(address), "cam-01"); // asked again, now in time
     EXPECT_EQ(server->calls(), 2);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010201U), "cam-01"); // from the cache
+    EXPECT_EQ(NameResolver::lookupName(address), "cam-01"); // from the cache
     EXPECT_EQ(server->calls(), 2);
 }
 
 TEST(NameResolver, TimeoutZeroLooksUpOnTheCallingThreadAndCachesBothDirections) {
     ResolverSettings settings;
     NameResolver::setTimeout(0);
-    auto server = useServer("cam-02", 0);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010202U), "cam-02");
+    std::uint32_t address = freshAddress();
+    std::string name = freshName();
+    auto server = useServer(name, 0);
+    EXPECT_EQ(NameResolver::lookupName(address), name);
     EXPECT_EQ(server->lastCaller(), std::this_thread::get_id());
-    EXPECT_EQ(NameResolver::lookupAddress("cam-02"), 0x0A010202U);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010202U), "cam-02");
+    EXPECT_EQ(NameResolver::lookupAddress(name), address);
+    EXPECT_EQ(NameResolver::lookupName(address), name);
     EXPECT_EQ(server->calls(), 1);
 }
 
 TEST(NameResolver, ForwardLookupFinishedInTimeIsCached) {
     ResolverSettings settings;
-    auto server = useServer("", 0x0A010203U);
-    EXPECT_EQ(NameResolver::lookupAddress("cam-03"), 0x0A010203U);
+    std::uint32_t address = freshAddress();
+    std::string name = freshName();
+    auto server = useServer("", address);
+    EXPECT_EQ(NameResolver::lookupAddress(name), address);
     EXPECT_NE(server->lastCaller(), std::this_thread::get_id());
-    EXPECT_EQ(NameResolver::lookupAddress("cam-03"), 0x0A010203U);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010203U), "cam-03");
+    EXPECT_EQ(NameResolver::lookupAddress(name), address);
+    EXPECT_EQ(NameResolver::lookupName(address), name);
     EXPECT_EQ(server->calls(), 1);
 }
 
@@ -151,36 +169,46 @@ TEST(NameResolver, AddressTextsAreAnsweredWithoutALookup) {
 
 TEST(NameResolver, FailedLookupsAreAskedAgain) {
     ResolverSettings settings;
+    std::uint32_t address = freshAddress();
+    std::string name = freshName();
     auto server = useServer("", 0);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010205U), "");
-    EXPECT_EQ(NameResolver::lookupName(0x0A010205U), "");
-    EXPECT_EQ(NameResolver::lookupAddress("cam-05"), 0U);
-    EXPECT_EQ(NameResolver::lookupAddress("cam-05"), 0U);
+    EXPECT_EQ(NameResolver::lookupName(address), "");
+    EXPECT_EQ(NameResolver::lookupName(address), "");
+    EXPECT_EQ(NameResolver::lookupAddress(name), 0U);
+    EXPECT_EQ(NameResolver::lookupAddress(name), 0U);
     EXPECT_EQ(server->calls(), 4);
 }
 
 TEST(NameResolver, AddStoresBothDirectionsButNotEmptyAnswers) {
     ResolverSettings settings;
+    std::uint32_t known = freshAddress();
+    std::uint32_t unnamed = freshAddress();
+    std::string name = freshName();
+    std::string addressless = freshName();
     auto server = useServer("", 0);
-    NameResolver::add("cam-06", 0x0A010206U);
-    NameResolver::add("", 0x0A010207U);
-    NameResolver::add("cam-08", 0);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010206U), "cam-06");
-    EXPECT_EQ(NameResolver::lookupAddress("cam-06"), 0x0A010206U);
+    NameResolver::add(name, known);
+    NameResolver::add("", unnamed);
+    NameResolver::add(addressless, 0);
+    EXPECT_EQ(NameResolver::lookupName(known), name);
+    EXPECT_EQ(NameResolver::lookupAddress(name), known);
     EXPECT_EQ(server->calls(), 0);
-    EXPECT_EQ(NameResolver::lookupName(0x0A010207U), "");
-    EXPECT_EQ(NameResolver::lookupAddress("cam-08"), 0U);
+    EXPECT_EQ(NameResolver::lookupName(unnamed), "");
+    EXPECT_EQ(NameResolver::lookupAddress(addressless), 0U);
     EXPECT_EQ(server->calls(), 2);
 }
 
 TEST(NameResolver, ConcurrentLookupsShareTheCache) {
     ResolverSettings settings;
+    std::vector<std::uint32_t> addresses;
+    for (int i = 0; i < 8; ++i) {
+        addresses.push_back(freshAddress());
+    }
     auto server = useServer("cam-10", 0);
     std::vector<std::thread> callers;
     for (int i = 0; i < 4; ++i) {
-        callers.emplace_back([] {
-            for (std::uint32_t host = 0; host < 8; ++host) {
-                EXPECT_EQ(NameResolver::lookupName(0x0A020000U + host), "cam-10");
+        callers.emplace_back([&addresses] {
+            for (std::uint32_t address : addresses) {
+                EXPECT_EQ(NameResolver::lookupName(address), "cam-10");
             }
         });
     }
