@@ -18,29 +18,35 @@ namespace tnw::util {
 // caller's text rather than copying it, so it must not outlive the argument it was made from.
 class FormatValue {
 public:
+    // Texts: None "<UNSPECIFIED>"; pointers "0x" and 16 lowercase hexadecimal digits; Bool
+    // "true" or "false"; integers in decimal (a char prints as its number; long is 64 bits
+    // here and printed in full); floating point as iostreams print it by default (up to six
+    // significant digits, fixed or exponent form, "C" locale); text pointers "<NULL>" when
+    // null; UTF-16 texts converted to UTF-8; Message the text of a message number in the
+    // active message table (messages.hpp).
     enum class Kind : std::uint32_t {
-        None = 0,         // "<UNSPECIFIED>"
-        Pointer = 1,      // "0x" and 16 lowercase hexadecimal digits
-        ConstPointer = 2, //
-        Bool = 3,         // "true" / "false"
-        Int8 = 4,         // decimal; a char argument prints as its number
+        None = 0,
+        Pointer = 1,
+        ConstPointer = 2,
+        Bool = 3,
+        Int8 = 4,
         UInt8 = 5,
         Int16 = 6,
         UInt16 = 7,
         Int = 8,
         UInt = 9,
-        Long = 10, // 64 bits on this platform, printed in full
+        Long = 10,
         ULong = 11,
         Int64 = 12,
         UInt64 = 13,
-        Float = 14,        // up to 6 significant digits, fixed or exponent form, "C" locale
-        Double = 15,       //
-        LongDouble = 16,   //
-        TextPointer = 17,  // the text; "<NULL>" for a null pointer
-        Utf16Pointer = 18, // converted to UTF-8; "<NULL>" for a null pointer
+        Float = 14,
+        Double = 15,
+        LongDouble = 16,
+        TextPointer = 17,
+        Utf16Pointer = 18,
         Text = 19,
-        Utf16Text = 20, // converted to UTF-8
-        Message = 21,   // the text of a message number in the active message table
+        Utf16Text = 20,
+        Message = 21,
     };
 
     // Where a value's text is built when it is not the caller's own text: numbers fit in

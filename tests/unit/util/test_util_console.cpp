@@ -24,7 +24,7 @@ class Capture {
 public:
     Capture(int fd, const std::filesystem::path& path) : fd_(fd), path_(path) {
         std::fflush(nullptr);
-        saved_ = ::dup(fd);
+        saved_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ::dup2(file, fd);
         ::close(file);
