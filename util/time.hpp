@@ -18,6 +18,7 @@ struct TimeFields {
     std::uint32_t minute = 0;
     std::uint32_t second = 0;
     std::uint32_t millisecond = 0;
+    std::uint32_t dayOfWeek = 0; // 0 = Sunday
 };
 
 class Time {
@@ -36,11 +37,13 @@ public:
         return static_cast<std::int64_t>(value_ - kUnixEpochOffset);
     }
 
-    // This UTC time shifted into the machine's local time zone (same scale).
+    // This UTC time shifted into the machine's local time zone (same scale), by the zone rules
+    // (daylight saving included) in force at that moment. Clamped at the start of the scale.
     Time toLocal() const;
     // Calendar fields of this value, read as it stands (no zone conversion).
     TimeFields fields() const;
-    // English (United States) long date and time, e.g. "Monday, March 6, 2017 9:05:03 AM".
+    // English (United States) long date and time, e.g. "Monday, March 6, 2017 9:05:03 AM";
+    // the English message table is the only one the program ships.
     std::string toText() const;
     // "%u-%u-%04u %u:%02u:%02u" with day, month, year, hour, minute, second.
     std::string toShortText() const;
