@@ -15,7 +15,8 @@ constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return asciiLower(x) == asciiLower(y);
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
            });
 }
 
@@ -74,7 +75,7 @@ std::string utf16LittleEndianToText(const std::vector<std::uint8_t>& bytes) {
     while (!wide.empty() && wide.back() == u'\0') {
         wide.pop_back();
     }
-    return fromUtf16(wide);
+    return toUtf8(wide);
 }
 
 std::vector<std::uint8_t> textToUtf16LittleEndian(const std::string& text) {

@@ -1,5 +1,7 @@
 #include "util/time.hpp"
 
+#include "util/clock.hpp"
+
 #include "util/format.hpp"
 
 #include <time.h>
@@ -55,7 +57,7 @@ Time Time::now() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return fromUnixMicroseconds(static_cast<std::int64_t>(now.tv_sec) * 1000000 +
-                                now.tv_nsec / 1000);
+                                now.tv_nsec / 1000 + static_cast<std::int64_t>(clockShift()));
 }
 
 Time Time::toLocal() const {

@@ -178,7 +178,7 @@ bool Reader::option(const std::string& word) {
             return fail("Expecting IP address.");
         }
         auto parsed = tnw::util::parseAddress(*text);
-        std::uint32_t address = parsed.valid ? parsed.address : tnw::util::NameResolver::lookupAddress(*text);
+        std::uint32_t address = parsed ? *parsed : tnw::util::NameResolver::lookupAddress(*text);
         if (address == 0) {
             return fail("Invalid host address.");
         }

@@ -44,11 +44,12 @@ const char* commandOption(Command command) {
 }
 
 void applyOutputOptions(const server::Settings& settings) {
-    auto& output = tnw::util::outputOptions();
+    auto output = tnw::util::outputOptions();
     output.color = settings.color;
     output.verbose = settings.verbose;
     output.debug = settings.debug;
     output.quiet = settings.quiet;
+    tnw::util::setOutputOptions(output);
 }
 
 int notAvailableYet(Command command) {
@@ -108,7 +109,8 @@ int runMain(int argc, const char* const* argv) {
     }
 
     if (settings.cloud && settings.fixedKernel.empty() && settings.includePaths.empty()) {
-        tnw::util::writeErrorLine("Error: CAM kernel path or folder must be specified in cloud mode.");
+        tnw::util::printLine(tnw::util::ConsoleStream::Error, tnw::util::ConsoleColour::Error,
+                             "Error: CAM kernel path or folder must be specified in cloud mode.");
         return 1;
     }
     return runCommand(line, settings);

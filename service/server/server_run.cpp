@@ -194,11 +194,11 @@ bool Manager::run() {
     announce(*this, InetAddress(InetAddress::kBroadcast, config.broadcastPort));
 
     Thread monitor;
-    monitor.start([this] {
+    monitor.start([this]() -> std::uint32_t {
         monitorThread(*this);
         return 0;
     });
-    monitor.setPriority(ThreadPriority::Highest);
+    monitor.setPriority(thread_priority::kHighest);
     monitor.resume();
 
     if (sockets.discoverySender.create(false)) {

@@ -7,11 +7,11 @@
 #include "service/server/settings.hpp"
 #include "util/access_log.hpp"
 #include "util/console.hpp"
-#include "util/durations.hpp"
+#include "util/sizes.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
 #include "util/registry.hpp"
-#include "util/stream.hpp"
+#include "util/stream_copy.hpp"
 #include "util/system_info.hpp"
 #include "util/version.hpp"
 
@@ -57,6 +57,9 @@ std::string readRegistryText(const std::string& name, const std::string& fallbac
 
 namespace {
 
+// A name table larger than this is not a name table.
+constexpr std::size_t kLookupFileLimit = 16 * 1024 * 1024;
+
 std::string clockText(std::uint32_t hhmm) {
     return tnw::util::formatPrintf("%02d:%02d", static_cast<int>(hhmm / 100), static_cast<int>(hhmm % 100));
 }
@@ -93,7 +96,9 @@ void printSettings(const ServerSettings& loaded, const Settings& options) {
     }
     lines.push_back(format("Maximum number of concurrent sessions: %1", loaded.maximumSessions));
     lines.push_back("Minimum system memory: " + tnw::util::formatSize(loaded.minimumSystemMemory));
-    tnw::util::writeColouredLines(tnw::util::Colour::LightGreen, lines);
+    for (const auto& line : lines) {
+        tnw::util::printLine(tnw::util::ConsoleStream::Output, tnw::util::ConsoleColour::Settings, line);
+    }
 }
 
 } // namespace
@@ -127,11 +132,11 @@ bool loadSettings(ServerSettings& loaded) {
     std::string lookupPath = readRegistryText("lookup", options.lookupFile);
     if (!lookupPath.empty()) {
         options.nameLookup.clear();
-        ByteBuffer contents;
+        ReadBuffer contents(kLookupFileLimit);
         if (readFile(lookupPath, contents)) {
-            parseNameLookup(contents.text(), options.nameLookup);
+            parseNameLookup(contents.bytes, options.nameLookup);
         } else if (console && options.verbose) {
-            writeErrorLine("Error: Failed to load name lookup file.");
+            printLine(ConsoleStream::Error, ConsoleColour::Error, "Error: Failed to load name lookup file.");
         }
     }
     if (console && options.verbose) {

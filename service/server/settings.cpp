@@ -37,7 +37,7 @@ std::string lookupDisplayName(const Settings& settings, const std::string& name)
     if (settings.nameLookup.empty()) {
         return name;
     }
-    auto found = settings.nameLookup.find(tnw::util::asciiLowerCase(name));
+    auto found = settings.nameLookup.find(tnw::util::toLowerAscii(name));
     return found == settings.nameLookup.end() ? name : found->second;
 }
 
@@ -74,7 +74,7 @@ void parseNameLookup(const std::string& text, std::map<std::string, std::string>
             continue;
         }
         auto next = line.find(';', separator + 1);
-        std::string name = tnw::util::asciiLowerCase(trimmed(line.substr(0, separator)));
+        std::string name = tnw::util::toLowerAscii(trimmed(line.substr(0, separator)));
         std::string display = trimmed(line.substr(separator + 1, next == std::string::npos ? std::string::npos : next - separator - 1));
         table[name] = display;
     }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <mutex>
 #include <thread>
 
 #include "tests/support/netns.hpp"
@@ -95,7 +96,12 @@ TEST(NetworkNamespace, LanBroadcastNeverLeavesTheVirtualNetwork) {
     }
 
     VirtualLan lan(2);
+    std::mutex receivedMutex;
     std::string received;
+    auto heard = [&] {
+        std::lock_guard lock(receivedMutex);
+        return !received.empty();
+    };
     std::thread listener([&] {
         runInNamespace(lan.hostNamespace(2), [&] {
             int receiver = udpSocket();
@@ -111,13 +117,14 @@ TEST(NetworkNamespace, LanBroadcastNeverLeavesTheVirtualNetwork) {
             if (got > 0) {
                 char text[INET_ADDRSTRLEN] = {};
                 ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+                std::lock_guard lock(receivedMutex);
                 received = std::string(buffer, got) + " from " + text;
             }
             ::close(receiver);
         });
     });
     // Give the listener time to bind; repeat the datagram until it is heard.
-    for (int attempt = 0; attempt < 20 && received.empty(); ++attempt) {
+    for (int attempt = 0; attempt < 20 && !heard(); ++attempt) {
         runInNamespace(lan.hostNamespace(1), [&] {
             int sender = udpSocket();
             auto broadcast = endpoint("255.255.255.255", kPort);

@@ -90,7 +90,8 @@ void enterPrivateNetworkNamespace() {
         throw std::runtime_error(std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno));
     }
     must({"ip", "link", "set", "lo", "up"});
-    must({"ip", "route", "add", "255.255.255.255/32", "dev", "lo"});
+    // With a source address, broadcasts carry 127.0.0.1 as their sender instead of 0.0.0.0.
+    must({"ip", "route", "add", "255.255.255.255/32", "dev", "lo", "src", "127.0.0.1"});
 }
 
 void runInNamespace(const std::string& name, const std::function<void()>& work) {
