@@ -20,10 +20,12 @@ export function launchChromium() {
     });
 }
 
-// A page in its own context, so that language and storage never leak between tests.
-// Script errors of the page fail the test that looks at page.errors.
-export async function newPage(browser, {locale = 'en-US', viewport = {width: 1400, height: 900}} = {}) {
-    const context = await browser.newContext({locale, viewport});
+// A page in its own context, so that language and storage never leak between tests; options
+// go to browser.newContext (locale, userAgent, javaScriptEnabled, ...). Script errors of the
+// page are collected in page.errors.
+export async function newPage(browser, options = {}) {
+    const context = await browser.newContext({locale: 'en-US',
+        viewport: {width: 1400, height: 900}, ...options});
     const page = await context.newPage();
     page.errors = [];
     page.on('pageerror', (error) => page.errors.push(error));

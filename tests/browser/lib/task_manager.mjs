@@ -12,14 +12,19 @@ export async function openTaskManager(browser, serverUrl, options = {}) {
     return page;
 }
 
-// Replaces the page's clock with one the test sets; returns helpers that move it and refresh.
+// Replaces the page's clock with one the test sets and stops the page's own refresh timer, so
+// that reports happen only when the test asks: Chromium runs a test's page.evaluate even while
+// a timer's report waits for its synchronous requests, and the two would interleave.
+// Returns helpers that move the clock and refresh.
 export async function driveClock(page, start = Date.now()) {
     await page.evaluate((time) => {
         window.testTime = time;
         window.now = function () {
             return window.testTime;
         };
+        clearInterval(refreshTimer);
     }, start);
+    await page.waitForFunction(() => !reportInProgress);
     return {
         start,
         // Sets the clock to start + offset ms and builds a report at that moment.
