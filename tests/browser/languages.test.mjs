@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import {after, before, describe, test} from 'node:test';
 
-import {launchChromium} from './lib/browser.mjs';
+import {launchChromium, screenshot} from './lib/browser.mjs';
 import {FakeServer} from './lib/fake_server.mjs';
 import {headers, openTaskManager} from './lib/task_manager.mjs';
 
@@ -75,6 +75,7 @@ describe('languages', () => {
         assert.equal(await page.evaluate(() => time(90061)), '1 Tag 1 Stunde 1 Minute 1 Sekunde ');
         assert.equal(await page.evaluate(() => time(0)), '0 Sekunden');
         assert.equal(await page.textContent('#sessionTable td'), 'Keine Sitzungen');
+        await screenshot(page, 'taskmanager-de.png');
     });
 
     test('"pt" has no table and stays English', async () => {
