@@ -29,6 +29,7 @@ std::atomic<double>& storedRating() {
 bool lastAccepting = true;
 
 using Matrix = std::array<double, 16>;
+std::atomic<double> benchmarkSink{0};
 
 void multiply(Matrix& target, const Matrix& by) {
     Matrix product{};
@@ -74,8 +75,7 @@ std::uint64_t runBenchmark() {
     std::uint64_t elapsed = tnw::util::monotonicMicroseconds() - start;
     self.setPriority(tnw::util::thread_priority::kNormal);
     // Keep the work observable so the optimiser cannot drop it.
-    static volatile double sink;
-    sink = total[0];
+    benchmarkSink.store(total[0], std::memory_order_relaxed);
     return elapsed == 0 ? 1 : elapsed;
 }
 

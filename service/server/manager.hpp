@@ -69,7 +69,9 @@ public:
     // Console mode's stop event; true in service mode, where the service owns it.
     bool createStopEvent();
 
-    const RunControl& control() const { return service_ ? *service_ : console_; }
+    const RunControl& control() const {
+        return service_ != nullptr ? *service_ : static_cast<const RunControl&>(console_);
+    }
     bool serviceMode() const { return control().serviceMode(); }
     bool stopRequested() const { return control().stopRequested(); }
 
