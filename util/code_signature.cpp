@@ -82,9 +82,10 @@ SignatureVerdict invalidSignature(std::uint32_t code, const std::string& path) {
 }
 
 // The whole file, read through a close-on-exec descriptor (a kernel started meanwhile must not
-// inherit it); the Windows error number on failure.
+// inherit it), without blocking on a pipe placed where a file belongs; the Windows error number
+// on failure.
 std::uint32_t readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    Handle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Handle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.isValid()) {
         return lastError();
     }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -188,6 +189,10 @@ TEST_F(CodeSignature, RefusesAFileThatCannotBeReadWithItsErrorNumber) {
     const auto path = (folder_ / "missing.dll").string();
     EXPECT_EQ(verify(path).reason, "Invalid signature (0x00000002) for '" + path + "'.");
     EXPECT_EQ(verify(folder_.path().string()).accepted, false);
+    // A pipe with nobody writing must not hold the verification up.
+    const auto pipe = (folder_ / "pipe.dll").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(verify(pipe).reason, "No signature (0x800b0100) for '" + pipe + "'.");
 }
 
 TEST_F(CodeSignature, RefusesContentChangedAfterSigningAsBadDigest) {
