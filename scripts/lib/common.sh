@@ -8,7 +8,8 @@ export PLEXMILL_ROOT
 PLEXMILL_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
-  iproute2 util-linux procps socat
+  iproute2 util-linux procps socat python3
+  chromium fonts-dejavu-core nodejs npm
 )
 
 install_packages() {

@@ -89,6 +89,10 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
 int runMain(int argc, const char* const* argv) {
     tnw::util::registerBuiltInMessages();
     tnw::util::ConsoleManager::install();
+    // The interrupt thread must be gone before the process exits.
+    struct ConsoleGuard {
+        ~ConsoleGuard() { tnw::util::ConsoleManager::uninstall(); }
+    } consoleGuard;
 
     CommandLine line;
     server::Settings& settings = server::settings();
