@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
+#include "service/server/file_cache.hpp"
 #include "service/server/records.hpp"
 #include "service/server/run_control.hpp"
 #include "service/server/server_settings.hpp"
@@ -93,6 +95,9 @@ public:
     Statistics statistics;
     std::vector<KnownServer> knownServers;
     std::deque<RequestRecord> recentRequests;
+    FileCache fileCache;
+    // Kernel GUID -> time of its last successful upload.
+    std::map<std::string, tnw::util::Time> kernelUploads;
 
     // Written by one thread, read by any.
     std::atomic<std::uint64_t> numberOfTCPRequests{0};

@@ -1,0 +1,58 @@
+// Files clients sent before, kept by the checksum of their contents so that the next session
+// can have them copied instead of sent again. Emptied at every server start, bounded by a
+// fixed capacity (least recently used entries go first), entries unused for 24 hours expire.
+//
+// Every operation runs with the global lock held unless it says otherwise.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "service/server/records.hpp"
+#include "util/time.hpp"
+
+namespace plexmill::server {
+
+struct CacheEntry {
+    std::string checksum; // 64 lowercase hexadecimal digits, equal to the key
+    tnw::util::Time lastUse;
+    std::uint64_t size = 0;
+    std::string path; // the stored copy: the checksum as file name in the cache folder
+    PeerAddress source;
+    std::uint32_t hits = 0;
+    std::uint32_t pins = 0; // copies being made from the stored file right now
+};
+
+class FileCache {
+public:
+    static constexpr std::uint64_t kCapacity = 34'359'738'368ULL; // 32 GiB
+    static constexpr std::uint64_t kLifetime = 86'400'000'000ULL; // microseconds (24 hours)
+
+    const std::string& folder() const { return folder_; }
+    // Deletes the folder with everything in it and starts empty there (server start).
+    void reset(const std::string& folder);
+
+    std::string pathFor(const std::string& checksum) const;
+    bool contains(const std::string& checksum, std::uint64_t size) const;
+    CacheEntry* find(const std::string& checksum);
+    void touch(CacheEntry& entry, tnw::util::Time now = tnw::util::Time::now());
+    void insert(const std::string& checksum, tnw::util::Time time, std::uint64_t size, const std::string& path,
+                PeerAddress source);
+    void remove(const std::string& checksum);
+    void expire(tnw::util::Time now);
+
+    const std::map<std::string, CacheEntry>& entries() const { return entries_; }
+    std::uint64_t totalSize() const { return totalSize_; }
+    std::uint64_t hits() const { return hits_; }
+    std::uint64_t hitBytes() const { return hitBytes_; }
+
+private:
+    std::string folder_;
+    std::map<std::string, CacheEntry> entries_;
+    std::uint64_t totalSize_ = 0;
+    std::uint64_t hits_ = 0;
+    std::uint64_t hitBytes_ = 0;
+};
+
+} // namespace plexmill::server
