@@ -4,9 +4,11 @@
 
 #include "service/cli/command_line.hpp"
 #include "service/cli/help_text.hpp"
+#include "service/cli/network_queries.hpp"
 #include "service/server/banner.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
+#include "util/code_signature.hpp"
 #include "util/console.hpp"
 #include "util/console_manager.hpp"
 #include "util/format.hpp"
@@ -73,6 +75,26 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
         }
         tnw::util::printError("Running as a service is not available in this version of plexmilld.");
         return 1;
+    case Command::Cert:
+        return tnw::util::hasRootStore() ? 0 : 1;
+    case Command::List:
+        if (!settings.quiet) {
+            std::fputs(server::bannerText().c_str(), stdout);
+        }
+        listServers();
+        return 0;
+    case Command::Status:
+        if (!settings.quiet) {
+            std::fputs(server::bannerText().c_str(), stdout);
+        }
+        if (line.targetHost.empty()) {
+            showLocalStatus();
+        } else {
+            showStatus(line.targetHost);
+        }
+        return 0;
+    case Command::IsCached:
+        return showCached(line.targetHost, line.jobFile);
     case Command::Console:
         if (server::runServer(wireServer) != 0) {
             tnw::util::printError(tnw::util::format("Failed to run %1.", tnw::util::kProductName));

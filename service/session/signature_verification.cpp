@@ -1,5 +1,7 @@
 #include "service/session/signature_verification.hpp"
 
+#include "util/access_log.hpp"
+
 #include "util/code_signature.hpp"
 
 #include <string_view>
@@ -50,10 +52,7 @@ std::vector<std::vector<std::uint8_t>> parseSerials(std::string_view table) {
     return serials;
 }
 
-void writeToAccessLog(const std::string& reason) {
-    // TO WIRE (access log, util/access_log.hpp): tnw::util::AccessLog::write(reason);
-    static_cast<void>(reason);
-}
+void writeToAccessLog(const std::string& reason) { tnw::util::AccessLog::write(reason); }
 
 } // namespace
 

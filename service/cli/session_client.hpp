@@ -1,0 +1,54 @@
+// The client side of a session connection, shared by the query commands and --connect.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "util/socket.hpp"
+
+namespace plexmill::cli {
+
+// What clients of this program call themselves in APPLICATION.
+std::string applicationText();
+
+class SessionClient {
+public:
+    // Revision from which a server takes APPLICATION and the file-cache commands.
+    static constexpr std::uint32_t kFileCacheRevision = 36300;
+
+    // Connects to "host" or "host:port" and performs the handshake, INFO, USER and (from
+    // revision 36300) APPLICATION. False on any refusal; socket errors raised while talking
+    // propagate as util exceptions.
+    bool open(const std::string& address);
+
+    // One line without its line feed (a carriage return stays). An empty line when the server
+    // closed the connection.
+    std::string readLine();
+    void sendText(const std::string& text);
+    // DONE, one reply line, then both directions shut down and the socket closed.
+    void finish();
+    // SESSION_INFO for a session id; the reply lines without the closing empty line.
+    std::vector<std::string> sessionInfo(const std::string& id);
+    // IS_FILE_CACHED for the checksum and size of a local file; false without asking the
+    // server when the file is empty. A file that cannot be opened raises IOException.
+    bool isFileCached(const std::string& path);
+    void close();
+
+    const std::vector<std::string>& infoLines() const { return infoLines_; }
+    std::uint32_t serverRevision() const { return serverRevision_; }
+    tnw::util::Socket& socket() { return socket_; }
+
+private:
+    // Lines over this length are not replies of a server; reading stops as at a closed
+    // connection rather than growing without end.
+    static constexpr std::size_t kMaximumLine = 1 << 20;
+
+    std::vector<std::string> readBlock();
+
+    tnw::util::Socket socket_;
+    std::vector<std::string> infoLines_;
+    std::uint32_t serverRevision_ = 0;
+};
+
+} // namespace plexmill::cli
