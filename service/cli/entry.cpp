@@ -5,6 +5,7 @@
 #include "service/cli/command_line.hpp"
 #include "service/cli/help_text.hpp"
 #include "service/cli/network_queries.hpp"
+#include "service/cli/remote_session.hpp"
 #include "service/server/banner.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
@@ -93,6 +94,8 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
             showStatus(line.targetHost);
         }
         return 0;
+    case Command::Connect:
+        return runRemoteSession(line.targetHost, line.jobFile, line.furtherFiles, line.resultFile);
     case Command::IsCached:
         return showCached(line.targetHost, line.jobFile);
     case Command::Console:
