@@ -1,0 +1,44 @@
+#include "service/session/kernel_folder.hpp"
+
+#include <optional>
+
+#include "service/protocol/numbers.hpp"
+#include "util/files.hpp"
+
+namespace plexmill::session {
+
+std::string chooseKernelFolder(const KernelSources& sources, std::uint32_t clientRevision, const std::string& guid) {
+    using tnw::util::isFolder;
+    using tnw::util::joinPath;
+    std::string folder = sources.fixedKernel;
+    if (folder.empty() && clientRevision != 0) {
+        for (const auto& include : sources.includePaths) {
+            std::string exact = joinPath(include, std::to_string(clientRevision));
+            if (isFolder(exact)) {
+                folder = exact;
+                break;
+            }
+        }
+        if (folder.empty()) {
+            std::optional<std::uint32_t> best;
+            for (const auto& include : sources.includePaths) {
+                for (const auto& name : tnw::util::listFiles(include)) {
+                    auto number = protocol::parseUnsigned(name);
+                    if (number && *number <= clientRevision && (!best || *number > *best)) {
+                        best = number;
+                        folder = joinPath(include, name);
+                    }
+                }
+            }
+        }
+    }
+    if (folder.empty() && !sources.cloud) {
+        folder = guid.empty() ? sources.cacheFolder : joinPath(sources.cacheFolder, guid);
+    }
+    if (!isFolder(folder)) {
+        folder = sources.programFolder;
+    }
+    return folder;
+}
+
+} // namespace plexmill::session
