@@ -1,0 +1,317 @@
+#include "service/session/kernel_run.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+#include "service/server/peer_display_name.hpp"
+#include "service/server/settings.hpp"
+#include "service/session/kernel_contract.hpp"
+#include "service/session/kernel_folder.hpp"
+#include "util/clock.hpp"
+#include "util/console.hpp"
+#include "util/durations.hpp"
+#include "util/exception.hpp"
+#include "util/file_stream.hpp"
+#include "util/files.hpp"
+#include "util/format.hpp"
+#include "util/inet_address.hpp"
+#include "util/pipe.hpp"
+#include "util/process.hpp"
+#include "util/sizes.hpp"
+#include "util/sync.hpp"
+#include "util/system_info.hpp"
+#include "util/thread.hpp"
+
+namespace plexmill::session {
+
+namespace {
+
+using tnw::util::Lock;
+using tnw::util::globalLock;
+
+constexpr std::size_t kRelayBuffer = 65536;
+// A silent kernel must not keep abort, the time-out and the statistics waiting: the relay
+// looks at them at least this often.
+constexpr std::uint32_t kRelayWait = 250'000;         // microseconds
+constexpr std::uint64_t kStatisticsInterval = 500'000; // microseconds
+constexpr std::uint64_t kStatusLineInterval = 2'500'000;
+constexpr std::uint64_t kCpuSampleInterval = 2'000'000;
+
+// The console status line is shared by all sessions: one line at most every 2.5 seconds.
+std::atomic<std::uint64_t> statusLineTime{0};
+std::atomic<std::uint32_t> statusLineSession{0};
+
+bool consoleMode() { return !tnw::util::outputOptions().serviceMode; }
+
+void sessionInfo(const server::SessionState& session, const std::string& text) {
+    tnw::util::printSessionInfo(session.number, text);
+}
+
+void sessionError(const server::SessionState& session, const std::string& text) {
+    tnw::util::printSessionError(session.number, text);
+}
+
+// The kernel's share of the whole machine, sampled every two seconds.
+class CpuSampler {
+public:
+    double sample(std::uint64_t cpuTime) {
+        std::uint64_t now = tnw::util::monotonicMicroseconds();
+        std::uint64_t elapsed = now - lastSample_;
+        if (elapsed >= kCpuSampleInterval) {
+            double used = static_cast<double>(cpuTime - std::min(cpuTime, lastCpuTime_));
+            usage_ = std::clamp(used / (processors_ * static_cast<double>(elapsed)), 0.0, 1.0);
+            lastSample_ = now;
+            lastCpuTime_ = cpuTime;
+        }
+        return usage_;
+    }
+
+private:
+    double processors_ = std::max<std::uint32_t>(tnw::util::SystemInfo::processorCount(), 1);
+    std::uint64_t lastSample_ = tnw::util::monotonicMicroseconds();
+    std::uint64_t lastCpuTime_ = 0;
+    double usage_ = 0.0;
+};
+
+class KernelRelay {
+public:
+    KernelRelay(server::Manager& manager, server::SessionState& session, tnw::util::Socket& connection)
+        : manager_(manager), session_(session), connection_(connection) {}
+
+    bool run(const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision);
+
+private:
+    bool start(const std::string& folder, const std::string& jobFile);
+    bool relay();
+    void updateStatistics();
+    void showStatus(std::uint64_t now, std::uint64_t start);
+
+    server::Manager& manager_;
+    server::SessionState& session_;
+    tnw::util::Socket& connection_;
+    tnw::util::Process kernel_;
+    tnw::util::Pipe output_;
+    tnw::util::Pipe input_;
+    std::unique_ptr<tnw::util::PipeInputStream> stream_;
+    CpuSampler sampler_;
+    std::uint64_t kernelCpu_ = 0;
+};
+
+bool KernelRelay::run(const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision) {
+    const auto& options = server::settings();
+    if (!manager_.serviceMode() && !options.quiet) {
+        std::string host = server::peerDisplayName(session_.peer.address);
+        std::string user;
+        {
+            Lock lock(globalLock());
+            user = session_.user;
+        }
+        sessionInfo(session_, user.empty() ? tnw::util::format("Opening session %1 for host %2.", session_.number, host)
+                                           : tnw::util::format("Opening session %1 for host %2 and user %3.",
+                                                               session_.number, host, user));
+    }
+    KernelSources sources{options.fixedKernel, options.includePaths, options.cloud, manager_.config.cacheFolder,
+                          tnw::util::programFolder()};
+    std::string folder = chooseKernelFolder(sources, clientRevision, guid);
+    if (options.debug && consoleMode()) {
+        sessionInfo(session_, tnw::util::format("Using CAM kernel folder '%1'", folder));
+    }
+    if (options.x86 || tnw::util::SystemInfo::processorArchitecture() != tnw::util::architecture::kX64) {
+        sessionError(session_, "Plexmill only supports 64-bit architecture.");
+        return false;
+    }
+    if (!tnw::util::exists(tnw::util::joinPath(folder, kKernelExecutable)) ||
+        tnw::util::isFolder(tnw::util::joinPath(folder, kKernelExecutable))) {
+        sessionError(session_, "Failed to find CAM kernel executable.");
+        return false;
+    }
+    if (!tnw::util::exists(tnw::util::joinPath(folder, kKernelModule)) ||
+        tnw::util::isFolder(tnw::util::joinPath(folder, kKernelModule))) {
+        sessionError(session_, "Failed to find CAM kernel library.");
+        return false;
+    }
+    if (!start(folder, jobFile)) {
+        return false;
+    }
+    bool result = relay();
+    stream_.reset();
+    output_.readEnd().close();
+    input_.writeEnd().close();
+    updateStatistics();
+    if (kernel_.isRunning()) {
+        kernel_.terminate();
+    }
+    kernel_.wait(tnw::util::kInfinite);
+    statusLineTime = 0;
+    return result;
+}
+
+bool KernelRelay::start(const std::string& folder, const std::string& jobFile) {
+    const auto& options = server::settings();
+    auto isFile = [&](const char* name) {
+        std::string path = tnw::util::joinPath(folder, name);
+        return tnw::util::exists(path) && !tnw::util::isFolder(path);
+    };
+    bool orrin = isFile(kOrrinKernelModule) && isFile(kOrrinComponentsModule);
+    if (!orrin) {
+        sessionInfo(session_, "Running without Orrin kernel.");
+    }
+    std::string executable = tnw::util::joinPath(folder, kKernelExecutable);
+    if (options.debug && consoleMode()) {
+        sessionInfo(session_, tnw::util::format("Running module '%1'", executable));
+    }
+    if (output_.create(false) != 0) {
+        sessionError(session_, "Failed to create CAM kernel output stream.");
+        return false;
+    }
+    if (input_.create(false) != 0) {
+        sessionError(session_, "Failed to create CAM kernel input stream.");
+        return false;
+    }
+    stream_ = std::make_unique<tnw::util::PipeInputStream>(output_);
+    if (!stream_->isOpen()) {
+        sessionError(session_, "Failed to open CAM kernel output stream.");
+        return false;
+    }
+    tnw::util::Handle log;
+    try {
+        log = tnw::util::FileOutputStream(tnw::util::joinPath(session_.folder, kKernelLog)).handle();
+    } catch (const tnw::util::Exception&) {
+        // The kernel then writes its messages where the server writes its own.
+    }
+    tnw::util::ProcessOptions process;
+    process.application = executable;
+    process.arguments = kernelArguments(folder, orrin, jobFile);
+    process.handles = {input_.readEnd(), output_.writeEnd(), log};
+    process.workingFolder = session_.folder;
+    process.environment = {{"TEMP", session_.folder}, {"TMPDIR", session_.folder}};
+    // Its own process group, so that ending it also ends whatever it started.
+    process.ownProcessGroup = true;
+    kernel_ = tnw::util::Process::start(process);
+    if (!kernel_.isValid()) {
+        sessionError(session_, "Failed to initiate CAM kernel.");
+        return false;
+    }
+    kernel_.resume();
+    if (options.debug && consoleMode()) {
+        sessionInfo(session_, "CAM kernel started.");
+    }
+    // Only the kernel holds these ends now: its exit closes the output.
+    output_.writeEnd().close();
+    input_.readEnd().close();
+    return true;
+}
+
+bool KernelRelay::relay() {
+    const auto& options = server::settings();
+    std::unique_ptr<char[]> buffer(new char[kRelayBuffer]);
+    std::uint64_t start = tnw::util::monotonicMicroseconds();
+    std::uint64_t nextStatus = 0;
+    bool idleSeen = false;
+    bool timedOut = false;
+    try {
+        for (;;) {
+            if (session_.aborted) {
+                break;
+            }
+            if (!idleSeen) {
+                if (kernel_.priority() == tnw::util::priority_class::kIdle) {
+                    idleSeen = true;
+                } else {
+                    kernel_.setPriority(tnw::util::priority_class::kBelowNormal);
+                }
+            }
+            if (tnw::util::waitForHandle(stream_->handle(), kRelayWait)) {
+                std::uint64_t got = stream_->read(buffer.get(), kRelayBuffer);
+                if (got == 0) {
+                    updateStatistics();
+                }
+                connection_.sendAll(buffer.get(), static_cast<std::size_t>(got));
+            } else if (!kernel_.isRunning()) {
+                // The kernel has ended and nothing is left to read, but something it started
+                // still holds its output: the run is over, and so is that leftover.
+                kernel_.terminate();
+            }
+            std::uint64_t now = tnw::util::monotonicMicroseconds();
+            if (!timedOut && now - start > options.sessionTimeout) {
+                timedOut = true;
+                if (options.verbose) {
+                    sessionInfo(session_, "Session terminated due to time out.");
+                }
+                updateStatistics();
+                kernel_.terminate();
+            }
+            if (!session_.aborted && now >= nextStatus) {
+                updateStatistics();
+                showStatus(now, start);
+                nextStatus = now + kStatisticsInterval;
+            }
+        }
+    } catch (const tnw::util::EndOfStreamException&) {
+        return true;
+    } catch (const tnw::util::Exception& failure) {
+        sessionError(session_, failure.getMessage().empty()
+                                   ? std::string("CAM kernel failed.")
+                                   : tnw::util::format("CAM kernel failed with error '%1'", failure.getMessage()));
+        return false;
+    } catch (...) {
+        sessionError(session_, "CAM kernel failed.");
+        return false;
+    }
+    return true;
+}
+
+void KernelRelay::updateStatistics() {
+    auto times = kernel_.cpuTimes();
+    kernelCpu_ = times.kernel + times.user;
+    std::uint64_t threadCpu = tnw::util::Thread::current().cpuTime();
+    std::uint64_t now = tnw::util::Time::now().value();
+    Lock lock(globalLock());
+    session_.memory = std::max(session_.memory, kernel_.peakWorkingSet());
+    std::uint64_t cpu = threadCpu + kernelCpu_;
+    if (cpu > session_.cpuTime) {
+        manager_.statistics.processingTime += cpu - session_.cpuTime;
+        session_.cpuTime = cpu;
+    }
+    std::uint64_t elapsed = now > session_.startTime.value() ? now - session_.startTime.value() : 0;
+    if (elapsed > session_.elapsed) {
+        manager_.statistics.elapsedTime += elapsed - session_.elapsed;
+        session_.elapsed = elapsed;
+    }
+}
+
+void KernelRelay::showStatus(std::uint64_t now, std::uint64_t start) {
+    std::string user;
+    std::uint64_t memory = 0;
+    double usage = 0;
+    {
+        Lock lock(globalLock());
+        usage = session_.cpuUsage = sampler_.sample(kernelCpu_);
+        user = session_.user;
+        memory = session_.memory;
+    }
+    if (!consoleMode() || !server::settings().verbose || now < statusLineTime.load()) {
+        return;
+    }
+    std::string line = tnw::util::format(
+        "%1/%2: %3 %4 Time:%5 Mem:%6 CPU:%7", session_.number, manager_.openSessions(),
+        tnw::util::addressText(session_.peer.address), user.empty() ? std::string("n/a") : user,
+        tnw::util::formatElapsed(now - start), tnw::util::formatSizeShort(static_cast<std::int64_t>(memory)),
+        tnw::util::formatPrintf("%.1f%%", usage * 100));
+    if (statusLineSession.exchange(session_.number) != session_.number) {
+        tnw::util::eraseStatusLine();
+    }
+    tnw::util::printStatus(line);
+    statusLineTime = now + kStatusLineInterval;
+}
+
+} // namespace
+
+bool runKernel(server::Manager& manager, server::SessionState& session, tnw::util::Socket& connection,
+               const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision) {
+    KernelRelay relay(manager, session, connection);
+    return relay.run(jobFile, guid, clientRevision);
+}
+
+} // namespace plexmill::session

@@ -1,0 +1,20 @@
+// Running the CAM kernel for a session: choosing and checking its folder, starting it in the
+// session folder, relaying its standard output to the client, watching time, memory and CPU,
+// and stopping it on abort or time-out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "service/server/manager.hpp"
+#include "service/server/session_state.hpp"
+#include "util/socket.hpp"
+
+namespace plexmill::session {
+
+// True when the kernel ran (also when ABORT or the time-out ended it); false when it could
+// not be started or the relay failed. The caller then sends "ACK\n" or "\n".
+bool runKernel(server::Manager& manager, server::SessionState& session, tnw::util::Socket& connection,
+               const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision);
+
+} // namespace plexmill::session
