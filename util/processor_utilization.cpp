@@ -59,10 +59,9 @@ double ProcessorUtilizationImpl::sample() {
     std::uint32_t usage = lastUsage_;
     // No time passed (two samples within one tick): nothing new to learn, keep the last value.
     if (passed > 0) {
-        double idleShare =
-            static_cast<double>(times->idle - previousIdle_) / static_cast<double>(passed);
-        double scaled = std::clamp((1.0 - idleShare) * kFull, 0.0, static_cast<double>(kFull));
-        usage = static_cast<std::uint32_t>(scaled);
+        // In integers: a float quotient would turn 20 % into 1999 after truncation.
+        std::uint64_t idle = std::min(times->idle - previousIdle_, passed);
+        usage = static_cast<std::uint32_t>((passed - idle) * kFull / passed);
         ring_[count_ % 3] = usage;
         ++count_;
         lastUsage_ = usage;

@@ -16,6 +16,9 @@ std::uint64_t SHA256OutputStream::write(const void* buffer, std::uint64_t size) 
     if (!open_) {
         raise(IOException("Stream is not open."));
     }
+    if (size == 0) {
+        return 0;
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::uint64_t remaining = size;
     length_ += size;

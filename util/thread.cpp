@@ -179,7 +179,13 @@ bool Thread::resume() {
 }
 
 bool Thread::wait(std::uint32_t timeout) const {
-    return state_ && !state_->isCaller && state_->done.wait(timeout);
+    if (!state_ || state_->isCaller || !state_->done.wait(timeout)) {
+        return false;
+    }
+    // The thread marked its end under this lock: taking it orders everything the thread did
+    // before whatever the caller does next (an eventfd alone tells the tools nothing).
+    std::lock_guard lock(state_->mutex);
+    return state_->finished;
 }
 
 bool Thread::terminate() {
