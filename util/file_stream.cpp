@@ -1,5 +1,7 @@
 #include "util/file_stream.hpp"
 
+#include "util/format.hpp"
+
 #include "util/exception.hpp"
 #include "util/files.hpp"
 #include "util/windows_error.hpp"
@@ -58,10 +60,7 @@ Handle openForWriting(const std::string& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         std::uint32_t code = fileError(path, errno);
-        // TODO(format): build the text with format() once it is in util.
-        const std::string pattern = "Unable to open the file '%1'.";
-        auto at = pattern.find("%1");
-        raise(IOException(pattern.substr(0, at) + path + pattern.substr(at + 2), code));
+        raise(IOException(format("Unable to open the file '%1'.", path), code));
     }
     return Handle(fd);
 }

@@ -1,5 +1,9 @@
 #include "util/sha256_output_stream.hpp"
 
+#include <array>
+
+#include "util/hex.hpp"
+
 #include "util/exception.hpp"
 
 #include <algorithm>
@@ -71,18 +75,14 @@ std::uint32_t SHA256OutputStream::close() {
 }
 
 std::string SHA256OutputStream::digestText() const {
-    // TODO(format): render with formatDigest once text formatting is in util.
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(64);
-    for (std::uint32_t word : state_) {
-        for (int byte = 0; byte < 4; ++byte) {
-            auto value = static_cast<std::uint8_t>(word >> (8 * byte));
-            text += kDigits[value >> 4];
-            text += kDigits[value & 0x0F];
+    // Each state word least significant byte first, as the digest has always been written.
+    std::array<std::uint8_t, 32> bytes{};
+    for (std::size_t word = 0; word < state_.size(); ++word) {
+        for (std::size_t byte = 0; byte < 4; ++byte) {
+            bytes[word * 4 + byte] = static_cast<std::uint8_t>(state_[word] >> (8 * byte));
         }
     }
-    return text;
+    return formatDigest(bytes);
 }
 
 } // namespace tnw::util
