@@ -1,5 +1,6 @@
 #include "service/server/admission.hpp"
 
+#include "service/server/kernel_cache.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
 #include "util/access_log.hpp"
@@ -79,6 +80,9 @@ void acceptConnections(Manager& manager, tnw::util::Socket& listener) {
         if (!admitConnection(manager, peer)) {
             refuse(connection);
             return;
+        }
+        if (manager.openSessions() == 0) {
+            cleanKernelCache(manager);
         }
         if (!isWithinAllowedTimes()) {
             refuse(connection);

@@ -3,14 +3,18 @@
 // fixed capacity (least recently used entries go first), entries unused for 24 hours expire.
 //
 // Every operation runs with the global lock held unless it says otherwise.
+//
+// Pinned entries (pins > 0) have their stored file copied out right now, outside the lock: they
+// are never evicted, removed or expired, and an insert of their checksum leaves them as they are.
+// The copy that pinned one unpins it when it is done.
 #pragma once
+
+#include "service/server/records.hpp"
+#include "util/time.hpp"
 
 #include <cstdint>
 #include <map>
 #include <string>
-
-#include "service/server/records.hpp"
-#include "util/time.hpp"
 
 namespace plexmill::server {
 
@@ -29,6 +33,10 @@ public:
     static constexpr std::uint64_t kCapacity = 34'359'738'368ULL; // 32 GiB
     static constexpr std::uint64_t kLifetime = 86'400'000'000ULL; // microseconds (24 hours)
 
+    // kCapacity unless a test sets a smaller one.
+    std::uint64_t capacity() const { return capacity_; }
+    void setCapacity(std::uint64_t bytes) { capacity_ = bytes; }
+
     const std::string& folder() const { return folder_; }
     // Deletes the folder with everything in it and starts empty there (server start).
     void reset(const std::string& folder);
@@ -37,10 +45,22 @@ public:
     bool contains(const std::string& checksum, std::uint64_t size) const;
     CacheEntry* find(const std::string& checksum);
     void touch(CacheEntry& entry, tnw::util::Time now = tnw::util::Time::now());
-    void insert(const std::string& checksum, tnw::util::Time time, std::uint64_t size, const std::string& path,
+    void insert(const std::string& checksum,
+                tnw::util::Time time,
+                std::uint64_t size,
+                const std::string& path,
                 PeerAddress source);
     void remove(const std::string& checksum);
     void expire(tnw::util::Time now);
+    // Enters a copy stored at `path` unless an entry of that checksum and size exists: evicts
+    // least recently used entries (the oldest last use first, equal times in checksum order)
+    // until the size fits, then inserts. False when the copy was not entered because it is
+    // larger than the capacity, already there, or only pinned entries are left to evict.
+    bool enter(const std::string& checksum,
+               tnw::util::Time time,
+               std::uint64_t size,
+               const std::string& path,
+               PeerAddress source);
 
     const std::map<std::string, CacheEntry>& entries() const { return entries_; }
     std::uint64_t totalSize() const { return totalSize_; }
@@ -48,6 +68,10 @@ public:
     std::uint64_t hitBytes() const { return hitBytes_; }
 
 private:
+    // Evicts unpinned entries until `size` bytes fit beside the rest; false when they do not.
+    bool makeRoom(std::uint64_t size);
+
+    std::uint64_t capacity_ = kCapacity;
     std::string folder_;
     std::map<std::string, CacheEntry> entries_;
     std::uint64_t totalSize_ = 0;

@@ -98,6 +98,8 @@ public:
     FileCache fileCache;
     // Kernel GUID -> time of its last successful upload.
     std::map<std::string, tnw::util::Time> kernelUploads;
+    // Kernel GUID -> uploads into its folder in progress (KernelUpload, kernel_cache.hpp).
+    std::map<std::string, std::uint32_t> kernelsReceiving;
 
     // Written by one thread, read by any.
     std::atomic<std::uint64_t> numberOfTCPRequests{0};

@@ -7,6 +7,7 @@
 #include "service/server/admission.hpp"
 #include "service/server/capacity.hpp"
 #include "service/server/discovery.hpp"
+#include "service/server/kernel_cache.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
 #include "util/clock.hpp"
@@ -181,6 +182,7 @@ bool Manager::run() {
     if (!loadSettings(config)) {
         return fail();
     }
+    cleanKernelCache(*this);
     reportRatingAtStart(serviceMode(), options.quiet);
     if (!openSockets(*this, sockets)) {
         return fail();
@@ -201,6 +203,10 @@ bool Manager::run() {
     monitor.setPriority(thread_priority::kHighest);
     monitor.resume();
 
+    {
+        Lock lock(globalLock());
+        fileCache.reset(joinPath(config.intermediateFolder, "cache"));
+    }
     if (sockets.discoverySender.create(false)) {
         sockets.discoverySender.setBroadcast(true);
         sockets.discoverySender.bind(InetAddress(InetAddress::kAny, 0));
@@ -249,6 +255,10 @@ bool Manager::run() {
             Time wallNow = Time::now();
             timeOutSessions(*this, wallNow);
             if (ticks++ % kSlowTickEvery == 0) {
+                {
+                    Lock lock(globalLock());
+                    fileCache.expire(wallNow);
+                }
                 if (sockets.discoverySender) {
                     requestAdvertisements(sockets.discoverySender);
                 }
@@ -276,6 +286,7 @@ stopping:
     while (openSessions() != 0) {
         Thread::sleep(250'000);
     }
+    cleanKernelCache(*this);
     sockets.closeAll();
     ConsoleManager::removeListener(this);
     return true;

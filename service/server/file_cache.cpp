@@ -1,0 +1,121 @@
+#include "service/server/file_cache.hpp"
+
+#include "util/files.hpp"
+
+namespace plexmill::server {
+
+void FileCache::reset(const std::string& folder) {
+    folder_ = folder;
+    tnw::util::removeFolder(folder_);
+    tnw::util::createFolders(folder_);
+    entries_.clear();
+    totalSize_ = 0;
+    hits_ = 0;
+    hitBytes_ = 0;
+}
+
+std::string FileCache::pathFor(const std::string& checksum) const {
+    return tnw::util::joinPath(folder_, checksum);
+}
+
+bool FileCache::contains(const std::string& checksum, std::uint64_t size) const {
+    auto found = entries_.find(checksum);
+    return found != entries_.end() && found->second.size == size;
+}
+
+CacheEntry* FileCache::find(const std::string& checksum) {
+    auto found = entries_.find(checksum);
+    return found == entries_.end() ? nullptr : &found->second;
+}
+
+void FileCache::touch(CacheEntry& entry, tnw::util::Time now) {
+    entry.lastUse = now;
+    ++entry.hits;
+    ++hits_;
+    hitBytes_ += entry.size;
+}
+
+void FileCache::insert(const std::string& checksum,
+                       tnw::util::Time time,
+                       std::uint64_t size,
+                       const std::string& path,
+                       PeerAddress source) {
+    auto [position, added] = entries_.try_emplace(checksum);
+    CacheEntry& entry = position->second;
+    if (!added) {
+        if (entry.pins > 0) {
+            return;
+        }
+        totalSize_ -= entry.size;
+    }
+    entry.checksum = checksum;
+    entry.lastUse = time;
+    entry.size = size;
+    entry.path = path;
+    entry.source = source;
+    entry.hits = 0;
+    totalSize_ += size;
+}
+
+void FileCache::remove(const std::string& checksum) {
+    auto found = entries_.find(checksum);
+    if (found == entries_.end() || found->second.pins > 0) {
+        return;
+    }
+    // A file that cannot be deleted is forgotten all the same: the next start wipes the folder.
+    tnw::util::removeFile(found->second.path);
+    totalSize_ -= found->second.size;
+    entries_.erase(found);
+}
+
+void FileCache::expire(tnw::util::Time now) {
+    for (auto position = entries_.begin(); position != entries_.end();) {
+        const CacheEntry& entry = (position++)->second;
+        if (entry.pins == 0 && entry.lastUse.value() + kLifetime < now.value()) {
+            remove(std::string(entry.checksum));
+        }
+    }
+}
+
+bool FileCache::enter(const std::string& checksum,
+                      tnw::util::Time time,
+                      std::uint64_t size,
+                      const std::string& path,
+                      PeerAddress source) {
+    if (size > capacity_ || contains(checksum, size)) {
+        return false;
+    }
+    if (const CacheEntry* existing = find(checksum); existing != nullptr) {
+        if (existing->pins > 0) {
+            return false;
+        }
+        // An entry of another size gives way to the new copy, as insert would replace it: its
+        // file is not deleted, since the new copy may stand at the same path.
+        totalSize_ -= existing->size;
+        entries_.erase(checksum);
+    }
+    if (!makeRoom(size)) {
+        return false;
+    }
+    insert(checksum, time, size, path, source);
+    return true;
+}
+
+bool FileCache::makeRoom(std::uint64_t size) {
+    while (totalSize_ > capacity_ || size > capacity_ - totalSize_) {
+        // The map runs in checksum order, so the first of equal last uses is kept.
+        const CacheEntry* oldest = nullptr;
+        for (const auto& [checksum, entry] : entries_) {
+            if (entry.pins == 0 && (oldest == nullptr || entry.lastUse < oldest->lastUse)) {
+                oldest = &entry;
+            }
+        }
+        if (oldest == nullptr) {
+            return false;
+        }
+        remove(std::string(oldest->checksum));
+    }
+    return true;
+}
+
+} // namespace plexmill::server
