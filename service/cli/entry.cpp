@@ -9,6 +9,7 @@
 #include "service/server/banner.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
+#include "service/session/session_thread.hpp"
 #include "util/code_signature.hpp"
 #include "util/console.hpp"
 #include "util/console_manager.hpp"
@@ -62,7 +63,7 @@ int notAvailableYet(Command command) {
 }
 
 // Connects the server to the session and HTTP services of this program.
-void wireServer(server::Manager&) {}
+void wireServer(server::Manager& manager) { manager.startSession = session::startSession; }
 
 int runCommand(const CommandLine& line, const server::Settings& settings) {
     switch (line.command) {

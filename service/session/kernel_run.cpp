@@ -76,8 +76,7 @@ private:
 
 class KernelRelay {
 public:
-    KernelRelay(server::Manager& manager, server::SessionState& session, tnw::util::Socket& connection)
-        : manager_(manager), session_(session), connection_(connection) {}
+    explicit KernelRelay(Session& session) : manager_(session.server()), session_(session), connection_(session) {}
 
     bool run(const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision);
 
@@ -89,7 +88,7 @@ private:
 
     server::Manager& manager_;
     server::SessionState& session_;
-    tnw::util::Socket& connection_;
+    Session& connection_;
     tnw::util::Process kernel_;
     tnw::util::Pipe output_;
     tnw::util::Pipe input_;
@@ -227,7 +226,7 @@ bool KernelRelay::relay() {
                 if (got == 0) {
                     updateStatistics();
                 }
-                connection_.sendAll(buffer.get(), static_cast<std::size_t>(got));
+                connection_.sendText(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
             } else if (!kernel_.isRunning()) {
                 // The kernel has ended and nothing is left to read, but something it started
                 // still holds its output: the run is over, and so is that leftover.
@@ -308,9 +307,8 @@ void KernelRelay::showStatus(std::uint64_t now, std::uint64_t start) {
 
 } // namespace
 
-bool runKernel(server::Manager& manager, server::SessionState& session, tnw::util::Socket& connection,
-               const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision) {
-    KernelRelay relay(manager, session, connection);
+bool runKernel(Session& session, const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision) {
+    KernelRelay relay(session);
     return relay.run(jobFile, guid, clientRevision);
 }
 

@@ -6,15 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "service/server/manager.hpp"
-#include "service/server/session_state.hpp"
-#include "util/socket.hpp"
+#include "service/session/session.hpp"
 
 namespace plexmill::session {
 
 // True when the kernel ran (also when ABORT or the time-out ended it); false when it could
 // not be started or the relay failed. The caller then sends "ACK\n" or "\n".
-bool runKernel(server::Manager& manager, server::SessionState& session, tnw::util::Socket& connection,
-               const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision);
+bool runKernel(Session& session, const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision);
 
 } // namespace plexmill::session

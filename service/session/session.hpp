@@ -1,0 +1,99 @@
+// One client connection of the session protocol: its socket, its folder, its line and reply
+// rules, and the state its commands build up. What other threads may read of it lives in the
+// SessionState base; everything declared here belongs to the session's own thread (and, during
+// the kernel phase, to the watcher for reading), unless a comment says otherwise.
+#pragma once
+
+#include "service/server/manager.hpp"
+#include "service/server/session_state.hpp"
+#include "util/socket.hpp"
+#include "util/thread.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace plexmill::session {
+
+class Session : public server::SessionState {
+public:
+    // Takes the id, number and start time; the caller registers the session with the server.
+    Session(server::Manager& server, tnw::util::Socket connection, server::PeerAddress peer);
+    ~Session() override;
+
+    server::Manager& server() const { return server_; }
+
+    // Any thread: shuts both directions down, so that a read or write the session thread is
+    // blocked in ends at once. The descriptor itself is closed by the session thread
+    // (closeSession), so no thread is ever left holding a descriptor number that was reused.
+    void close() override;
+
+    // The session thread: closes the connection (later replies raise "Not connection.") and
+    // removes the folder — with the keep option only when it is empty. Repeating it is harmless.
+    void closeSession();
+
+    // The next line without its LF. Empty at the end of the stream and when 1024 characters
+    // came without an LF (the rest stays unread). A broken connection raises
+    // EndOfStreamException, a timed-out one IOTimedOutException, other failures IOException.
+    std::string readLine();
+    // readLine with the waiting state set, which SESSION_INFO reports as "WAITING".
+    std::string readCommandLine();
+
+    // Writes every byte; IOException "Not connection." once the connection is closed.
+    void sendText(std::string_view text);
+    // One send: the bytes the connection took, 0 when it took none.
+    std::size_t sendSome(const void* buffer, std::size_t size);
+    // One receive for bulk data: the bytes read, 0 when the peer closed its side.
+    std::size_t receiveSome(void* buffer, std::size_t size);
+    // Half-closes the sending side: the client sees the end of the server's data.
+    void shutdownSend();
+
+    // Copies the connection's byte counters into the session and adds what they grew by to
+    // the server's totals.
+    void updateTraffic();
+    // The session thread's CPU time so far; the session's CPU time never decreases.
+    void updateCpuTime(std::uint64_t threadCpuTime);
+
+    // Sets the outcome shown in the history (under the global lock).
+    void setStatus(std::string status);
+    // A failed command: the status, and the command loop ends at its next turn.
+    void terminate(std::string status);
+    // The line was no command of the protocol: says so (verbose) and ends the session at once,
+    // without a reply and without a kernel run.
+    void refuseCommand(std::string_view line);
+    bool refused() const { return refused_; }
+
+    // Console lines of this session, printed only in console mode.
+    // Red, with the session prefix unless told otherwise, when verbose output is on.
+    void printVerbose(std::string_view text, bool withPrefix = true) const;
+    // Red, with the session prefix, when debug output is on.
+    void printDebug(std::string_view text) const;
+    // Yellow "Got command '...'." when debug output is on; with the session prefix if asked.
+    void printReceived(std::string_view line, bool withPrefix) const;
+    // Session messages: bright blue on the console, information or error events as a service.
+    void info(std::string_view text) const;
+    void error(std::string_view text) const;
+
+    // Set by the starter before the thread runs; released when the session ends (global lock).
+    tnw::util::Thread thread;
+
+    bool terminated = false;
+    bool disconnected = false;
+    bool jobLoaded = false;
+    std::string jobFile;
+    std::uint32_t clientRevision = 0;
+    std::uint64_t dataSize = 0; // bytes announced by FILE and FILE_CACHE
+    std::set<std::string> fileNames;
+
+private:
+    server::Manager& server_;
+    tnw::util::Socket connection_; // never reassigned, so other threads may shut it down
+    std::mutex connectionMutex_;   // orders close() against closeSession()
+    bool open_ = true;             // guarded by connectionMutex_
+    bool refused_ = false;
+};
+
+} // namespace plexmill::session

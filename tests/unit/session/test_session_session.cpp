@@ -1,0 +1,154 @@
+#include "service/server/settings.hpp"
+#include "service/session/session.hpp"
+#include "tests/support/socket_pair.hpp"
+#include "tests/support/temp_folder.hpp"
+#include "util/exception.hpp"
+#include "util/sync.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+namespace plexmill::session {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct SessionTest : testing::Test {
+    SessionTest() { server::settings() = server::Settings{}; }
+    ~SessionTest() override { server::settings() = server::Settings{}; }
+
+    bool isWaiting() {
+        tnw::util::Lock lock(tnw::util::globalLock());
+        return session.waiting;
+    }
+    bool waitUntilWaiting() {
+        auto end = std::chrono::steady_clock::now() + 10s;
+        while (!isWaiting() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return isWaiting();
+    }
+
+    static server::Manager& configured(server::Manager& manager, const tnw::test::TempFolder& folder) {
+        manager.config.intermediateFolder = folder.path().string();
+        return manager;
+    }
+
+    tnw::test::TempFolder folder;
+    server::Manager manager;
+    tnw::test::SocketPair pair;
+    Session session{configured(manager, folder), pair.server, {0x7F000001U, 4242}};
+};
+
+TEST_F(SessionTest, NamesItselfAfterItsId) {
+    EXPECT_EQ(session.peer.address, 0x7F000001U);
+    EXPECT_EQ(session.peer.port, 4242);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(session.id));
+    EXPECT_EQ(session.folder, (folder.path() / (std::string("session-") + hex)).string());
+    Session next(manager, {}, {});
+    EXPECT_GT(next.id, session.id);
+    EXPECT_EQ(next.number, session.number + 1);
+    EXPECT_GE(next.startTime, session.startTime);
+}
+
+TEST_F(SessionTest, LinesFollowTheLineRule) {
+    pair.send("abc\r\n" + std::string(1023, 'x') + "\n" + std::string(1024, 'y') + "\n\ntail");
+    pair.shutdownClient();
+    EXPECT_EQ(session.readLine(), "abc\r");
+    EXPECT_EQ(session.readLine(), std::string(1023, 'x'));
+    // 1024 characters without an LF read as empty and leave the LF unread.
+    EXPECT_EQ(session.readLine(), "");
+    EXPECT_EQ(session.readLine(), "");
+    EXPECT_EQ(session.readLine(), "");
+    // The end of the stream before an LF is an empty line too.
+    EXPECT_EQ(session.readLine(), "");
+}
+
+TEST_F(SessionTest, ClosedSessionsRefuseToReply) {
+    session.sendText("ACK\n");
+    EXPECT_EQ(pair.receive(4), "ACK\n");
+    session.closeSession();
+    try {
+        session.sendText("ACK\n");
+        FAIL() << "sent on a closed connection";
+    } catch (const tnw::util::IOException& failure) {
+        EXPECT_EQ(failure.getMessage(), "Not connection.");
+    }
+    EXPECT_EQ(session.readLine(), "");
+    EXPECT_EQ(pair.receiveUntilEnd(), "");
+    session.closeSession();
+}
+
+TEST_F(SessionTest, ClosingFromAnotherThreadEndsABlockedRead) {
+    std::thread reader(
+        [&] { EXPECT_THROW(session.readCommandLine(), tnw::util::EndOfStreamException); });
+    EXPECT_TRUE(waitUntilWaiting());
+    session.close();
+    reader.join();
+    EXPECT_THROW(session.sendText("x"), tnw::util::EndOfStreamException);
+}
+
+TEST_F(SessionTest, TrafficAddsOnlyWhatGrew) {
+    manager.statistics.dataReceived = 1000;
+    pair.send("USER\nbob\n");
+    session.readLine();
+    session.sendText("ACK\n");
+    session.updateTraffic();
+    EXPECT_EQ(session.bytesReceived, 5U);
+    EXPECT_EQ(session.bytesSent, 4U);
+    session.readLine();
+    session.updateTraffic();
+    session.updateTraffic();
+    EXPECT_EQ(session.bytesReceived, 9U);
+    EXPECT_EQ(manager.statistics.dataReceived, 1009U);
+    EXPECT_EQ(manager.statistics.dataSent, 4U);
+}
+
+TEST_F(SessionTest, CpuTimeNeverDecreases) {
+    session.updateCpuTime(500);
+    session.updateCpuTime(300);
+    EXPECT_EQ(session.cpuTime, 500U);
+}
+
+TEST_F(SessionTest, WaitingOnlyWhileReadingACommand) {
+    std::thread reader([&] { EXPECT_EQ(session.readCommandLine(), "INFO"); });
+    EXPECT_TRUE(waitUntilWaiting());
+    pair.send("INFO\n");
+    reader.join();
+    EXPECT_FALSE(isWaiting());
+}
+
+TEST_F(SessionTest, ClosingRemovesTheFolder) {
+    std::filesystem::create_directories(session.folder);
+    tnw::test::writeFile(std::filesystem::path(session.folder) / "job.tornwell-job", "job");
+    session.closeSession();
+    EXPECT_FALSE(std::filesystem::exists(session.folder));
+}
+
+TEST_F(SessionTest, KeepingLeavesAFolderWithFiles) {
+    server::settings().keep = true;
+    std::filesystem::create_directories(session.folder);
+    tnw::test::writeFile(std::filesystem::path(session.folder) / "part_01.NC", "G0");
+    session.closeSession();
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(session.folder) / "part_01.NC"));
+
+    Session empty(manager, {}, {});
+    std::filesystem::create_directories(empty.folder);
+    empty.closeSession();
+    EXPECT_FALSE(std::filesystem::exists(empty.folder));
+}
+
+TEST_F(SessionTest, TerminatingSetsTheStatus) {
+    session.terminate("Session terminated");
+    EXPECT_TRUE(session.terminated);
+    EXPECT_EQ(session.status, "Session terminated");
+    EXPECT_FALSE(session.refused());
+    session.refuseCommand("BOGUS");
+    EXPECT_TRUE(session.refused());
+}
+
+} // namespace
+} // namespace plexmill::session
