@@ -4,6 +4,7 @@
 
 #include "service/cli/command_line.hpp"
 #include "service/cli/help_text.hpp"
+#include "service/http/http_service.hpp"
 #include "service/server/banner.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
@@ -59,7 +60,7 @@ int notAvailableYet(Command command) {
 }
 
 // Connects the server to the session and HTTP services of this program.
-void wireServer(server::Manager&) {}
+void wireServer(server::Manager& manager) { manager.serveHttp = http::httpHandler(); }
 
 int runCommand(const CommandLine& line, const server::Settings& settings) {
     switch (line.command) {
