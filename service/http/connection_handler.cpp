@@ -13,21 +13,15 @@ namespace plexmill::http {
 
 namespace {
 
-enum class HeaderBlock { Complete, Empty, TooLong };
-
-// Reads the lines of one request up to the empty line that ends them; keeps the first.
-HeaderBlock
-readHeaderBlock(HttpConnection& connection, std::size_t maximumLines, std::string& requestLine) {
-    requestLine = connection.readLine();
-    if (requestLine.empty()) {
-        return HeaderBlock::Empty;
-    }
+// Reads the header lines after the request line up to the empty line that ends them; false
+// when there are more than the limit allows.
+bool skipHeaderLines(HttpConnection& connection, std::size_t maximumLines) {
     for (std::size_t lines = 1; !connection.readLine().empty();) {
         if (++lines > maximumLines) {
-            return HeaderBlock::TooLong;
+            return false;
         }
     }
-    return HeaderBlock::Complete;
+    return true;
 }
 
 } // namespace
@@ -38,18 +32,14 @@ void handleConnection(const server::Manager& manager,
     staticResources();
     // The accepted socket inherits the listener's non-blocking mode.
     socket.setNonBlocking(false);
+    socket.setReceiveTimeout(limits.firstRequestTimeout);
+    HttpConnection connection(socket);
+    std::string requestLine = connection.readLine();
     socket.setReceiveTimeout(limits.receiveTimeout);
-    HttpConnection connection(std::move(socket));
-    while (!manager.stopRequested()) {
-        std::string requestLine;
-        switch (readHeaderBlock(connection, limits.maximumHeaderLines, requestLine)) {
-        case HeaderBlock::Empty:
-            return;
-        case HeaderBlock::TooLong:
+    while (!requestLine.empty()) {
+        if (!skipHeaderLines(connection, limits.maximumHeaderLines)) {
             connection.write(kBadRequest);
             return;
-        case HeaderBlock::Complete:
-            break;
         }
         std::optional<std::string> path;
         try {
@@ -63,9 +53,10 @@ void handleConnection(const server::Manager& manager,
         }
         Answer answer = answerRequest(manager, *path);
         connection.write(answer.bytes);
-        if (!answer.keepConnection) {
+        if (!answer.keepConnection || manager.stopRequested()) {
             return;
         }
+        requestLine = connection.readLine();
     }
 }
 

@@ -11,6 +11,10 @@
 namespace plexmill::http {
 
 struct HttpLimits {
+    // Milliseconds a new connection may take to send the first line of its first request.
+    // Browsers open connections before they use them, and a busy client sends late: cut off
+    // after the 15 ms of the later waits, such page loads failed.
+    std::uint32_t firstRequestTimeout = 1000;
     // Milliseconds the client may pause within a request and between requests.
     std::uint32_t receiveTimeout = 15;
     // Lines of one request, the request line included. A client that sends more is answered

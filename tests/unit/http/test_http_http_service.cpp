@@ -79,9 +79,22 @@ TEST_F(HttpServiceTest, RecordsThePeerAndServesOnAThreadOfItsOwn) {
     EXPECT_TRUE(service.waitUntilIdle(kFiveSeconds));
 }
 
+TEST_F(HttpServiceTest, FirstRequestMayComeLateButNotTheNextOne) {
+    HttpService service;
+    Listener listener;
+    Socket client = listener.connect(service, manager);
+    // Longer than the pauses allowed later, well within the wait for the first request.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::string response = ask(client, "GET /json/servers.json HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n")) << response;
+    // Quiet for longer than the pause allowed between requests.
+    EXPECT_TRUE(closedUnanswered(client));
+    EXPECT_TRUE(service.waitUntilIdle(kFiveSeconds));
+}
+
 TEST_F(HttpServiceTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    // A long receive time-out keeps idle connections on their threads for the test's length.
-    HttpService service(HttpLimits{10'000, 100, 2});
+    // A long wait for the first request keeps idle connections on their threads meanwhile.
+    HttpService service(HttpLimits{.firstRequestTimeout = 10'000, .maximumConnections = 2});
     Listener listener;
     Socket first = listener.connect(service, manager);
     Socket second = listener.connect(service, manager);
@@ -111,7 +124,7 @@ TEST_F(HttpServiceTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
 }
 
 TEST_F(HttpServiceTest, HeaderBlocksLongerThanTheLimitAreRefused) {
-    HttpService service(HttpLimits{10'000, 100, 4});
+    HttpService service(HttpLimits{.firstRequestTimeout = 10'000, .maximumConnections = 4});
     Listener listener;
     std::string request = "GET /json/servers.json HTTP/1.1\r\n";
     for (int line = 1; line < 100; ++line) {
