@@ -38,7 +38,8 @@ void copyFirst(const Source& source, std::size_t limit, Target& target) {
 StatusSnapshot takeSnapshot(const server::Manager& manager, SnapshotLimits limits) {
     StatusSnapshot snapshot;
     // Outside the lock: these read files.
-    std::uint64_t workingSet = tnw::util::Process::current().workingSet();
+    static const tnw::util::Process self = tnw::util::Process::current();
+    std::uint64_t workingSet = self.workingSet();
     snapshot.accepting = server::isAccepting(manager);
     snapshot.memory = tnw::util::SystemInfo::memoryStatus();
     snapshot.cpuUsage = manager.cpuUsage.load();
