@@ -6,6 +6,7 @@
 #include "service/cli/help_text.hpp"
 #include "service/cli/network_queries.hpp"
 #include "service/cli/remote_session.hpp"
+#include "service/http/http_service.hpp"
 #include "service/server/banner.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
@@ -63,7 +64,10 @@ int notAvailableYet(Command command) {
 }
 
 // Connects the server to the session and HTTP services of this program.
-void wireServer(server::Manager& manager) { manager.startSession = session::startSession; }
+void wireServer(server::Manager& manager) {
+    manager.startSession = session::startSession;
+    manager.serveHttp = http::httpHandler();
+}
 
 int runCommand(const CommandLine& line, const server::Settings& settings) {
     switch (line.command) {

@@ -1,6 +1,6 @@
 #include "service/http/embedded_resources.hpp"
 
-namespace tnw::http {
+namespace plexmill::http {
 namespace {
 
 // Generated from the resource list in service/http/CMakeLists.txt.
@@ -12,4 +12,4 @@ std::span<const EmbeddedResource> embeddedResources() {
     return kEmbeddedResources;
 }
 
-} // namespace tnw::http
+} // namespace plexmill::http

@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-namespace tnw::http {
+namespace plexmill::http {
 
 struct EmbeddedResource {
     std::string_view path;        // the request path, matched exactly, e.g. "/taskmanager"
@@ -18,4 +18,4 @@ struct EmbeddedResource {
 // Every embedded resource, in a fixed order; the data lives as long as the program.
 std::span<const EmbeddedResource> embeddedResources();
 
-} // namespace tnw::http
+} // namespace plexmill::http

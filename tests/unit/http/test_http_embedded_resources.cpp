@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tnw::http {
+namespace plexmill::http {
 namespace {
 
 const std::filesystem::path kResources =
@@ -123,4 +123,4 @@ TEST(EmbeddedResources, ImagesAreWhatTheImageScriptDraws) {
 }
 
 } // namespace
-} // namespace tnw::http
+} // namespace plexmill::http

@@ -1,0 +1,75 @@
+#include "service/http/routes.hpp"
+
+#include "service/http/resource_manager.hpp"
+#include "service/http/status_json.hpp"
+#include "service/http/status_page.hpp"
+#include "util/format.hpp"
+
+#include <cstdint>
+
+namespace plexmill::http {
+
+namespace {
+
+struct DynamicRoute {
+    std::string_view path;
+    std::string (*render)(const server::Manager&);
+    std::string_view contentType;
+    std::string_view cacheControl;
+};
+
+constexpr std::string_view kNoCache = "Cache-Control: private, max-age=0, no-cache\r\n";
+
+const DynamicRoute kDynamicRoutes[] = {
+    {"/", buildStatusPage, "text/html", kNoCache},
+    {"/json/status.json", statusJson, "application/json", kNoCache},
+    {"/json/servers.json", serversJson, "application/json", "Cache-Control: public, max-age=3\r\n"},
+};
+
+Answer staticAnswer(const Resource& resource) {
+    std::string bytes = "HTTP/1.1 200 OK\r\n";
+    bytes += contentHeaders(resource.bytes.size(), resource.contentType, "");
+    bytes += "Cache-Control: public, max-age=3600\r\nConnection: Keep-Alive\r\n\r\n";
+    bytes += resource.bytes;
+    return Answer{std::move(bytes), false};
+}
+
+Answer dynamicAnswer(const DynamicRoute& route, const std::string& body) {
+    std::string bytes = "HTTP/1.1 200 OK\r\n";
+    bytes += contentHeaders(body.size(), route.contentType, "UTF-8");
+    bytes += "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Methods: GET\r\n";
+    bytes += route.cacheControl;
+    bytes += "Connection: Keep-Alive\r\n\r\n";
+    bytes += body;
+    // Not counted in Content-Length; clients that read by the length leave it unread.
+    bytes += "\r\n";
+    return Answer{std::move(bytes), true};
+}
+
+} // namespace
+
+Answer answerRequest(const server::Manager& manager, std::string_view path) {
+    if (const Resource* resource = staticResources().find(path)) {
+        return staticAnswer(*resource);
+    }
+    for (const DynamicRoute& route : kDynamicRoutes) {
+        if (route.path == path) {
+            return dynamicAnswer(route, route.render(manager));
+        }
+    }
+    return Answer{std::string(kNotFound), false};
+}
+
+std::string
+contentHeaders(std::size_t length, std::string_view contentType, std::string_view charset) {
+    std::string headers = tnw::util::format("Allow: GET\r\nContent-Length: %1\r\n",
+                                            static_cast<std::uint32_t>(length));
+    if (!contentType.empty()) {
+        headers += charset.empty()
+                       ? tnw::util::format("Content-Type: %1\r\n", contentType)
+                       : tnw::util::format("Content-Type: %1; %2\r\n", contentType, charset);
+    }
+    return headers;
+}
+
+} // namespace plexmill::http
