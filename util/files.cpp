@@ -382,4 +382,13 @@ std::string programFolder() {
     return path.empty() ? std::string() : folderOf(path);
 }
 
+std::uint32_t makeExecutable(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return fileError(path, errno);
+    }
+    mode_t readable = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    return ::chmod(path.c_str(), info.st_mode | (readable >> 2)) == 0 ? 0 : fileError(path, errno);
+}
+
 } // namespace tnw::util

@@ -20,6 +20,8 @@ std::uint32_t copyFile(const std::string& from, const std::string& to, bool over
 // Replaces `to` atomically when it exists; both must be on one file system.
 std::uint32_t renameFile(const std::string& from, const std::string& to);
 std::uint32_t removeFile(const std::string& path);
+// Gives the file the run bit for everyone who may read it; 0 or a Windows error number.
+std::uint32_t makeExecutable(const std::string& path);
 
 bool exists(const std::string& path);
 bool isFolder(const std::string& path);

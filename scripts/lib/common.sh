@@ -9,8 +9,15 @@ PLEXMILL_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
   iproute2 util-linux procps socat python3
-  chromium fonts-dejavu-core nodejs npm
+  chromium fonts-dejavu-core
 )
+
+# Node.js and npm run the browser tests; machines that bring their own are left alone.
+install_node() {
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    install_packages nodejs npm
+  fi
+}
 
 install_packages() {
   local missing=()
