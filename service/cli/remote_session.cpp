@@ -12,6 +12,7 @@
 #include "util/file_stream.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
+#include "util/sync.hpp"
 #include "util/thread.hpp"
 
 namespace plexmill::cli {
@@ -20,6 +21,7 @@ namespace {
 
 constexpr std::size_t kChunk = 65536;
 constexpr std::uint32_t kPauseAfterDone = 500'000; // microseconds
+constexpr std::uint32_t kInterruptCheck = 250'000; // microseconds
 
 void printPlain(const std::string& text) {
     std::fputs((text + "\n").c_str(), stdout);
@@ -151,6 +153,11 @@ bool RemoteSession::receiveResult() {
         if (interrupt_.interrupted) {
             client_.sendText("ABORT\n");
             return fail("Aborted by user.");
+        }
+        // A kernel may compute silently for hours: look at the interrupt between bounded
+        // waits instead of blocking in a receive that Ctrl+C cannot reach.
+        if (!tnw::util::waitForHandle(client_.socket().handle(), kInterruptCheck)) {
+            continue;
         }
         std::size_t got = client_.socket().receive(buffer.get(), kChunk);
         if (got == 0) {

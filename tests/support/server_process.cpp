@@ -16,6 +16,8 @@ namespace tnw::test {
 ServerHome::ServerHome() : folder_("plexmilld") {
     std::filesystem::create_directories(path() / "tmp");
     advanceClock(0);
+    // An idle machine, whatever the test machine is doing.
+    writeFile(path() / "proc_stat", "cpu  100 0 100 100000 0 0 0 0 0 0\n");
 }
 
 std::map<std::string, std::string> ServerHome::environment() const {
@@ -26,7 +28,8 @@ std::map<std::string, std::string> ServerHome::environment() const {
             {"PLEXMILL_MACHINE_REGISTRY", (path() / "machine.reg").string()},
             {"PLEXMILL_USER_REGISTRY", (path() / "user.reg").string()},
             {"PLEXMILL_EVENT_LOG", (path() / "events.log").string()},
-            {"PLEXMILL_TEST_CLOCK", (path() / "clock").string()}};
+            {"PLEXMILL_TEST_CLOCK", (path() / "clock").string()},
+            {"PLEXMILL_PROC_STAT", (path() / "proc_stat").string()}};
 }
 
 void ServerHome::setMachineNumbers(const std::map<std::string, std::uint32_t>& values) const {
