@@ -7,8 +7,9 @@
 namespace plexmill::server {
 
 void ConsoleRunControl::requestStop() {
-    stopEvent_.set();
+    // The flag first: the loop the event wakes must already see why it woke.
     stopRequested_.store(true);
+    stopEvent_.set();
 }
 
 Manager::Manager(RunControl* service) : service_(service) {}

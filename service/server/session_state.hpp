@@ -18,8 +18,8 @@ public:
     SessionState(const SessionState&) = delete;
     SessionState& operator=(const SessionState&) = delete;
 
-    // Shuts the connection down and closes it, so the session thread ends promptly; the server
-    // calls it when it stops.
+    // Shuts the connection down so the session thread ends promptly; the server calls it when
+    // it stops. The session's own thread closes the descriptor.
     virtual void close() = 0;
 
     // Fixed when the session is created.
