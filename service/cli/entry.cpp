@@ -60,7 +60,9 @@ int notAvailableYet(Command command) {
 }
 
 // Connects the server to the session and HTTP services of this program.
-void wireServer(server::Manager& manager) { manager.startSession = session::startSession; }
+void wireServer(server::Manager& manager) {
+    manager.startSession = session::startSession;
+}
 
 int runCommand(const CommandLine& line, const server::Settings& settings) {
     switch (line.command) {
