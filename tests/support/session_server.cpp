@@ -3,6 +3,7 @@
 #include "tests/support/session_client.hpp"
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <regex>
 #include <thread>
 
@@ -20,8 +21,15 @@ SessionServer::SessionServer(std::vector<std::string> arguments,
 }
 
 SessionServer::~SessionServer() {
-    if (!stopped_) {
-        server_->stop();
+    if (stopped_) {
+        return;
+    }
+    // A sanitizer report or a crash in the server shows as another exit code.
+    auto code = stop();
+    if (code != 0) {
+        ADD_FAILURE() << "plexmilld ended with " << (code ? std::to_string(*code) : "no exit")
+                      << "\n"
+                      << process().errors();
     }
 }
 

@@ -31,7 +31,8 @@ struct SessionTest : testing::Test {
         return isWaiting();
     }
 
-    static server::Manager& configured(server::Manager& manager, const tnw::test::TempFolder& folder) {
+    static server::Manager& configured(server::Manager& manager,
+                                       const tnw::test::TempFolder& folder) {
         manager.config.intermediateFolder = folder.path().string();
         return manager;
     }
