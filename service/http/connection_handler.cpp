@@ -48,12 +48,14 @@ void handleConnection(const server::Manager& manager,
             connection.write(kBadRequest);
             return;
         }
-        if (!path) {
-            return; // not GET: closed without an answer
+        // Not GET: closed without an answer. A stopping server answers nothing more either,
+        // since its state is being taken down.
+        if (!path || manager.stopRequested()) {
+            return;
         }
         Answer answer = answerRequest(manager, *path);
         connection.write(answer.bytes);
-        if (!answer.keepConnection || manager.stopRequested()) {
+        if (!answer.keepConnection) {
             return;
         }
         requestLine = connection.readLine();

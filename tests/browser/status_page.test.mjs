@@ -169,7 +169,7 @@ describe('status page with hostile names', () => {
         await page.waitForFunction(() => document.getElementById('serverTable')?.rows.length > 1);
         const rows = await serverRows(page);
         assert.ok(rows[0].cells[0].startsWith(HOSTILE), JSON.stringify(rows));
-        assert.equal(rows[0].className === 'notresponding', false);
+        assert.notEqual(rows[0].className, 'notresponding');
         assert.equal(await page.evaluate(() => window.attacked), undefined);
     });
 });
