@@ -5,29 +5,60 @@
 #include "util/checksum.hpp"
 #include "util/console.hpp"
 #include "util/files.hpp"
+#include "util/format.hpp"
+
+#include <atomic>
 
 namespace plexmill::server {
+
+namespace {
+
+// A name no checksum can take, unique within this run; the start-up wipe removes any that a
+// crash left behind.
+std::string incomingName() {
+    static std::atomic<std::uint64_t> counter{0};
+    return tnw::util::format(".incoming-%1", counter.fetch_add(1) + 1);
+}
+
+// The copy of the session's file in the cache folder, or empty when there is none to make.
+std::string copyIn(Manager& manager, const std::string& sessionFilePath) {
+    using namespace tnw::util;
+    std::uint64_t size = fileSize(sessionFilePath);
+    std::string incoming;
+    {
+        Lock lock(globalLock());
+        // Copying what can never be entered would only fill the disk until the next start.
+        if (manager.fileCache.folder().empty() || size > manager.fileCache.capacity()) {
+            return {};
+        }
+        incoming = joinPath(manager.fileCache.folder(), incomingName());
+    }
+    if (copyFile(sessionFilePath, incoming, false) != 0) {
+        removeFile(incoming);
+        return {};
+    }
+    return incoming;
+}
+
+} // namespace
 
 void addFile(Manager& manager,
              const std::string& sessionFilePath,
              PeerAddress source,
-             std::uint32_t sessionNumber) {
+             std::uint32_t sessionNumber,
+             const std::function<void()>& onCopied) {
     using namespace tnw::util;
-    ChecksumAndSize contents = fileChecksumAndSize(sessionFilePath);
-    if (contents.checksum.empty()) {
+    std::string incoming = copyIn(manager, sessionFilePath);
+    if (onCopied) {
+        onCopied();
+    }
+    if (incoming.empty()) {
         return;
     }
-    std::string target;
-    {
-        Lock lock(globalLock());
-        // Copying what can never be entered would only fill the disk until the next start.
-        if (manager.fileCache.folder().empty() || contents.size > manager.fileCache.capacity()) {
-            return;
-        }
-        target = manager.fileCache.pathFor(contents.checksum);
-    }
-    // An existing target means the file is cached already, or being copied in by another session.
-    if (copyFile(sessionFilePath, target, false) != 0) {
+    // The private copy is what gets checksummed: nothing else writes to it.
+    ChecksumAndSize contents = fileChecksumAndSize(incoming);
+    if (contents.checksum.empty()) {
+        removeFile(incoming);
         return;
     }
     if (settings().debug && !outputOptions().serviceMode) {
@@ -37,6 +68,16 @@ void addFile(Manager& manager,
     }
     Lock lock(globalLock());
     FileCache& cache = manager.fileCache;
+    if (cache.contains(contents.checksum, contents.size)) {
+        removeFile(incoming);
+        return;
+    }
+    std::string target = cache.pathFor(contents.checksum);
+    // A pinned entry's file may be replaced: the copy being made from it holds it open.
+    if (renameFile(incoming, target) != 0) {
+        removeFile(incoming);
+        return;
+    }
     if (cache.enter(contents.checksum, Time::now(), contents.size, target, source)) {
         return;
     }

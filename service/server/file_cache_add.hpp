@@ -4,20 +4,23 @@
 #include "service/server/records.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace plexmill::server {
 
 class Manager;
 
-// Checksums the session's file, copies it into the cache folder under its checksum and enters
-// it, evicting least recently used entries as needed. Called without the global lock after
-// FILE has answered; the lock is taken only for the map update, never while reading or
-// copying. Fails silently: the FILE command has already succeeded. A file larger than the
-// capacity is neither copied nor entered.
+// Copies the session's file into the cache folder under a temporary name, checksums that
+// private copy and enters it under its checksum, evicting least recently used entries as
+// needed. Runs without the global lock, which is taken only for the map update and the rename.
+// `onCopied` runs as soon as the session's file has been read (or could not be): from then on
+// the session may change or delete it. Fails silently, since the FILE command that received
+// the file has already succeeded. A file larger than the capacity is neither copied nor entered.
 void addFile(Manager& manager,
              const std::string& sessionFilePath,
              PeerAddress source,
-             std::uint32_t sessionNumber);
+             std::uint32_t sessionNumber,
+             const std::function<void()>& onCopied = {});
 
 } // namespace plexmill::server

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "service/server/file_cache.hpp"
+#include "service/server/file_cache_intake.hpp"
 #include "service/server/records.hpp"
 #include "service/server/run_control.hpp"
 #include "service/server/server_settings.hpp"
@@ -96,6 +97,8 @@ public:
     std::vector<KnownServer> knownServers;
     std::deque<RequestRecord> recentRequests;
     FileCache fileCache;
+    // Has its own lock; runs from the start of the main loop until every session has ended.
+    FileCacheIntake fileCacheIntake;
     // Kernel GUID -> time of its last successful upload.
     std::map<std::string, tnw::util::Time> kernelUploads;
     // Kernel GUID -> uploads into its folder in progress (KernelUpload, kernel_cache.hpp).

@@ -207,6 +207,7 @@ bool Manager::run() {
         Lock lock(globalLock());
         fileCache.reset(joinPath(config.intermediateFolder, "cache"));
     }
+    fileCacheIntake.start(*this);
     if (sockets.discoverySender.create(false)) {
         sockets.discoverySender.setBroadcast(true);
         sockets.discoverySender.bind(InetAddress(InetAddress::kAny, 0));
@@ -286,6 +287,7 @@ stopping:
     while (openSessions() != 0) {
         Thread::sleep(250'000);
     }
+    fileCacheIntake.stop();
     cleanKernelCache(*this);
     sockets.closeAll();
     ConsoleManager::removeListener(this);

@@ -162,6 +162,7 @@ void dispatch(Session& session) {
         session.closeSession();
         return;
     }
+    session.waitForCacheCopies();
     runKernelPhase(session);
 }
 

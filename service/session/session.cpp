@@ -70,12 +70,20 @@ void Session::closeSession() {
             connection_.close();
         }
     }
+    waitForCacheCopies();
     if (!tnw::util::isFolder(folder)) {
         return;
     }
     if (!server::settings().keep || tnw::util::listFiles(folder).empty()) {
         tnw::util::removeFolder(folder);
     }
+}
+
+void Session::waitForCacheCopies() {
+    for (const auto& ticket : cacheCopies) {
+        ticket->waitUntilCopied();
+    }
+    cacheCopies.clear();
 }
 
 std::string Session::readLine() {

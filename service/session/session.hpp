@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plexmill::session {
 
@@ -87,6 +88,13 @@ public:
     std::uint32_t clientRevision = 0;
     std::uint64_t dataSize = 0; // bytes announced by FILE and FILE_CACHE
     std::set<std::string> fileNames;
+    // Received files the server is still taking into its file cache: they must stay as they
+    // are until copied (see waitForCacheCopies).
+    std::vector<std::shared_ptr<server::FileCacheIntake::Ticket>> cacheCopies;
+
+    // Returns once the file cache has copied every file this session handed to it; called
+    // before the kernel may touch the session folder and before the folder goes.
+    void waitForCacheCopies();
 
 private:
     server::Manager& server_;

@@ -6,7 +6,6 @@
 
 #include "service/protocol/numbers.hpp"
 #include "service/server/capacity.hpp"
-#include "service/server/file_cache_add.hpp"
 #include "service/server/file_cache_copy.hpp"
 #include "service/server/kernel_cache.hpp"
 #include "service/server/settings.hpp"
@@ -186,7 +185,7 @@ void handleFile(Session& session) {
     }
     session.sendText("ACK\n");
     if (!server::settings().nocache) {
-        server::addFile(session.server(), path, session.peer, session.number);
+        session.cacheCopies.push_back(session.server().fileCacheIntake.submit(path, session.peer, session.number));
     }
 }
 

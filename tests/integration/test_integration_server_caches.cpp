@@ -1,11 +1,17 @@
-// plexmilld --console: what the server does to its file cache and kernel cache folders at start.
+// plexmilld --console: what the server does to its file cache and kernel cache folders at start,
+// and how files that clients send reach the file cache.
 #include "tests/support/server_process.hpp"
+#include "tests/support/session_client.hpp"
+#include "tests/support/session_server.hpp"
 #include "tests/support/temp_folder.hpp"
+#include "util/checksum.hpp"
 
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace tnw::test {
 namespace {
@@ -68,6 +74,71 @@ TEST(ServerCaches, StartRemovesEveryKernelFolderAndNothingElse) {
     }
     EXPECT_TRUE(fs::exists(kernels / "notes"));
     EXPECT_TRUE(fs::exists(kernels / "{0123ABCD-4567-89ab-cdef-0123456789A}"));
+    EXPECT_EQ(server.stop(), 0);
+}
+
+// The names in the file cache folder.
+std::vector<std::string> cachedFiles(const ServerHome& home) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(home.intermediateFolder() / "cache")) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::string isFileCached(const std::string& checksum, std::size_t size) {
+    SessionClient client;
+    client.handshake();
+    client.send("IS_FILE_CACHED\n" + checksum + "\n" + std::to_string(size) + "\n");
+    return client.receiveLine();
+}
+
+TEST(ServerCaches, AFileSentJustBeforeTheClientLeavesIsStillCached) {
+    ServerHome home;
+    ServerProcess server(home, {"--rating", "5000"});
+    ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+    // Large enough that the cache is still copying it when the client has gone.
+    const std::string contents(32 << 20, 'p');
+    writeFile(home.path() / "part.nc", contents);
+    const std::string checksum = util::fileChecksum((home.path() / "part.nc").string());
+    {
+        SessionClient client;
+        client.handshake();
+        client.send("FILE\npart.nc\n" + std::to_string(contents.size()) + "\n" + contents);
+        ASSERT_EQ(client.receiveLine(), "ACK\n");
+    }
+    auto end = std::chrono::steady_clock::now() + 20s;
+    while (isFileCached(checksum, contents.size()) != "ACK\n" && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(isFileCached(checksum, contents.size()), "ACK\n");
+    EXPECT_EQ(isFileCached(checksum, contents.size() + 1), "\n");
+    EXPECT_TRUE(waitForNoSessionFolders(home));
+    EXPECT_EQ(cachedFiles(home), std::vector<std::string>{checksum});
+    EXPECT_EQ(readText(home.intermediateFolder() / "cache" / checksum), contents);
+    EXPECT_EQ(server.stop(), 0);
+}
+
+TEST(ServerCaches, AClientLeavingInTheMiddleOfAFileLeavesNothingBehind) {
+    ServerHome home;
+    ServerProcess server(home, {"--rating", "5000"});
+    ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+    for (bool abrupt : {false, true}) {
+        SCOPED_TRACE(abrupt ? "reset" : "closed");
+        SessionClient client;
+        client.handshake();
+        client.send("FILE\npart.nc\n1048576\n" + std::string(300'000, 'x'));
+        abrupt ? client.reset() : client.close();
+        EXPECT_TRUE(waitForOpenSessions("1"));
+        EXPECT_TRUE(waitForNoSessionFolders(home));
+        EXPECT_TRUE(cachedFiles(home).empty());
+    }
+    // The server goes on serving.
+    SessionClient client;
+    client.handshake();
+    client.send("FILE\npart.nc\n5\nG0 X1");
+    EXPECT_EQ(client.receiveLine(), "ACK\n");
+    client.close();
     EXPECT_EQ(server.stop(), 0);
 }
 

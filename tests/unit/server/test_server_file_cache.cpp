@@ -431,5 +431,35 @@ TEST_F(FileCacheTest, ConcurrentAddsAndCopiesKeepTheTotalWithinTheCapacity) {
     EXPECT_EQ(storedFiles().size(), manager.fileCache.entries().size());
 }
 
+TEST_F(FileCacheTest, IntakeLetsTheSessionGoOnOnceTheFileIsCopied) {
+    manager.fileCacheIntake.start(manager);
+    std::string path = sessionFile("session-1", "part.nc", "hello\n");
+    auto ticket = manager.fileCacheIntake.submit(path, kFirstPeer, 1);
+    ticket->waitUntilCopied();
+    // What the session does with its file from now on cannot reach the cache.
+    tnw::test::writeFile(path, "changed by the kernel");
+    auto end = std::chrono::steady_clock::now() + 10s;
+    for (;;) {
+        {
+            tnw::util::Lock lock(tnw::util::globalLock());
+            if (manager.fileCache.contains(kHelloChecksum, 6) || std::chrono::steady_clock::now() > end) {
+                break;
+            }
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    manager.fileCacheIntake.stop();
+    EXPECT_EQ(keys(), std::vector<std::string>{kHelloChecksum});
+    EXPECT_EQ(storedFiles(), std::vector<std::string>{kHelloChecksum});
+    EXPECT_EQ(tnw::test::readText(storedPath(kHelloChecksum)), "hello\n");
+}
+
+TEST_F(FileCacheTest, IntakeNotRunningDropsFilesAtOnce) {
+    auto ticket = manager.fileCacheIntake.submit(sessionFile("session-1", "part.nc", "hello\n"), kFirstPeer, 1);
+    ticket->waitUntilCopied();
+    EXPECT_TRUE(keys().empty());
+    EXPECT_TRUE(storedFiles().empty());
+}
+
 } // namespace
 } // namespace plexmill::server

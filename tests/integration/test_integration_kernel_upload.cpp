@@ -1,0 +1,142 @@
+// KERNEL and IS_CACHED against the real server: an upload is usable only once every file of it
+// has been received and has passed the signature check, and a refused or broken upload leaves
+// the kernel that was there before exactly as it was.
+#include "tests/support/server_process.hpp"
+#include "tests/support/session_client.hpp"
+#include "tests/support/session_server.hpp"
+#include "tests/support/temp_folder.hpp"
+#include "tests/support/test_pki.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef PLEXMILL_ALLOWED_SIGNER
+#error "PLEXMILL_ALLOWED_SIGNER must be the serial number of an allowed kernel signer"
+#endif
+
+namespace tnw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kGuid = "{6F9619FF-8B86-D011-B42D-00C04FC964FF}";
+const char* const kFileNames[] = {"millcore.exe", "millcore.dll", "pxmkernel.dll", "pxmcomponents.dll"};
+
+std::string text(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// The four kernel files of one upload, each signed by an allowed signer.
+std::vector<std::string> signedKernelFiles(const std::string& version) {
+    TestPki::shared().issue({"kernel-signer", PLEXMILL_ALLOWED_SIGNER});
+    std::vector<std::string> files;
+    for (const char* name : kFileNames) {
+        std::string content = std::string(name) + " " + version + "\n";
+        files.push_back(text(signedFile(Bytes(content.begin(), content.end()), "kernel-signer")));
+    }
+    return files;
+}
+
+std::string kernelCommand(const std::vector<std::string>& files, bool orrin) {
+    std::string command = "KERNEL\n";
+    command += orrin ? "ORRIN\n" : "";
+    command += std::string(kGuid) + "\nX64\n";
+    for (std::size_t i = 0; i < (orrin ? 4U : 2U); ++i) {
+        command += std::to_string(files[i].size()) + "\n" + files[i];
+    }
+    return command;
+}
+
+std::map<std::string, std::string> folderContents(const fs::path& folder) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        contents[entry.path().filename().string()] = readText(entry.path());
+    }
+    return contents;
+}
+
+class KernelUpload : public testing::Test {
+protected:
+    void SetUp() override {
+        TestPki::shared().trustRoot();
+        server = std::make_unique<ServerProcess>(home, std::vector<std::string>{"--rating", "5000"});
+        ASSERT_TRUE(server->waitUntilReady()) << server->process().errors();
+    }
+    void TearDown() override { EXPECT_EQ(server->stop(), 0); }
+
+    // The server's reply line to the commands (empty when it ended the session instead).
+    std::string exchange(const std::string& commands) {
+        SessionClient client;
+        client.handshake();
+        client.send(commands);
+        return client.receiveLine(20s);
+    }
+    std::string isCached() { return exchange(std::string("IS_CACHED\n") + kGuid + "\n"); }
+
+    fs::path kernelFolder() const { return home.path() / "data" / "Quorvex Plexmill" / kGuid; }
+
+    ServerHome home;
+    std::unique_ptr<ServerProcess> server;
+};
+
+TEST_F(KernelUpload, OrrinUploadStoresFourVerifiedFiles) {
+    EXPECT_EQ(isCached(), "\n");
+    auto files = signedKernelFiles("1");
+    EXPECT_EQ(exchange(kernelCommand(files, true)), "ACK\n");
+
+    std::map<std::string, std::string> expected;
+    for (std::size_t i = 0; i < 4; ++i) {
+        expected[kFileNames[i]] = files[i];
+    }
+    EXPECT_EQ(folderContents(kernelFolder()), expected); // no temporary file left beside them
+    auto permissions = fs::status(kernelFolder() / "millcore.exe").permissions();
+    EXPECT_NE(permissions & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(isCached(), "ACK\n");
+}
+
+TEST_F(KernelUpload, RefusedUploadsLeaveThePreviousKernelAsItWas) {
+    auto good = signedKernelFiles("1");
+    ASSERT_EQ(exchange(kernelCommand(good, false)), "ACK\n");
+    const auto before = folderContents(kernelFolder());
+
+    auto newer = signedKernelFiles("2");
+    std::string unsigned_module = "millcore.dll 2, never signed\n";
+    const std::string prefix = std::string("KERNEL\n") + kGuid + "\nX64\n";
+    struct Case {
+        const char* what;
+        std::string commands;
+        bool disconnect;
+    };
+    const Case cases[] = {
+        {"a zero-byte module", prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + "0\n", false},
+        {"an unsigned module",
+         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + std::to_string(unsigned_module.size()) +
+             "\n" + unsigned_module,
+         false},
+        {"a module cut short by the client",
+         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + std::to_string(newer[1].size()) + "\n" +
+             newer[1].substr(0, newer[1].size() / 2),
+         true},
+        {"an oversized module", prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + "67108865\n", false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        SessionClient client;
+        client.handshake();
+        client.send(test.commands);
+        if (!test.disconnect) {
+            EXPECT_EQ(client.receiveUntilEnd(20s), "");
+        }
+        // A refused session waits for its client to leave; then only the next query's own
+        // session is left.
+        client.close();
+        EXPECT_TRUE(waitForOpenSessions("1"));
+        EXPECT_EQ(folderContents(kernelFolder()), before);
+        EXPECT_EQ(isCached(), "ACK\n");
+    }
+    EXPECT_NE(home.accessLog().find("millcore.dll"), std::string::npos) << home.accessLog();
+}
+
+} // namespace
+} // namespace tnw::test
