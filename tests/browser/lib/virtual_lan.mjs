@@ -3,7 +3,8 @@
 // namespace per host with a veth eth0 on that bridge, lo up and a default route via eth0, so
 // that broadcasts to 255.255.255.255 reach every host. The namespaces carry this process's pid
 // in their names; destroy() removes them, and so does the exit of this process when a test
-// never gets that far.
+// never gets that far. Namespaces of test processes that died without either are swept away
+// by the next create().
 //
 // Needs real root: `ip netns add` mounts under /run/netns, which a user namespace cannot.
 
@@ -29,6 +30,31 @@ export function canCreateLan() {
     }
 }
 
+// A killed test leaves its namespaces (and the servers in them) behind.
+function sweepNamespacesOfDeadTests() {
+    let names = [];
+    try {
+        names = fs.readdirSync('/run/netns');
+    } catch {
+        return;
+    }
+    for (const name of names) {
+        const owner = /^plxb-(\d+)-h\d+$/.exec(name);
+        if (!owner || fs.existsSync(`/proc/${owner[1]}`)) {
+            continue;
+        }
+        try {
+            const pids = execFileSync('ip', ['netns', 'pids', name], {encoding: 'utf8'}).split(/\s+/).filter(Boolean);
+            for (const pid of pids) {
+                process.kill(Number(pid), 'SIGKILL');
+            }
+            ip('netns', 'del', name);
+        } catch {
+            // Another test may be sweeping it at the same time.
+        }
+    }
+}
+
 export class VirtualLan {
     // Hosts are subnet.1 ... subnet.hostCount; the test's namespace is subnet.ownHost.
     constructor(hostCount, {subnet = '10.77.0', ownHost = 100} = {}) {
@@ -51,6 +77,7 @@ export class VirtualLan {
 
     create() {
         assertPrivateNetwork();
+        sweepNamespacesOfDeadTests();
         process.once('exit', this.removeAtExit);
         try {
             ip('link', 'add', BRIDGE, 'type', 'bridge');
