@@ -66,7 +66,7 @@ int notAvailableYet(Command command) {
 // Connects the server to the session and HTTP services of this program.
 void wireServer(server::Manager& manager) {
     manager.startSession = session::startSession;
-    manager.serveHttp = http::httpHandler();
+    manager.http = std::make_shared<http::HttpService>();
 }
 
 int runCommand(const CommandLine& line, const server::Settings& settings) {

@@ -90,11 +90,4 @@ bool HttpService::waitUntilIdle(std::uint32_t timeout) const {
         lock, std::chrono::microseconds(timeout), [this] { return state_->active == 0; });
 }
 
-server::Manager::HttpHandler httpHandler() {
-    auto service = std::make_shared<HttpService>();
-    return [service](server::Manager& manager, tnw::util::Socket connection) {
-        service->serve(manager, std::move(connection));
-    };
-}
-
 } // namespace plexmill::http

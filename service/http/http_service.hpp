@@ -13,24 +13,21 @@
 
 namespace plexmill::http {
 
-class HttpService {
+class HttpService : public server::Manager::HttpServer {
 public:
     explicit HttpService(HttpLimits limits = {});
 
     // Returns at once; a connection beyond the limit, or one no thread could be started for,
     // is closed unanswered. The Manager must outlive the connection threads.
-    void serve(server::Manager& manager, tnw::util::Socket connection);
+    void serve(server::Manager& manager, tnw::util::Socket connection) override;
 
     std::size_t activeConnections() const;
     // True once no connection is being served; microseconds.
-    bool waitUntilIdle(std::uint32_t timeout) const;
+    bool waitUntilIdle(std::uint32_t timeout) const override;
 
 private:
     struct State;
     std::shared_ptr<State> state_; // shared with the connection threads
 };
-
-// The Manager's HttpHandler: serves every connection through one HttpService.
-server::Manager::HttpHandler httpHandler();
 
 } // namespace plexmill::http

@@ -55,8 +55,15 @@ public:
     // Hands an admitted, blocking connection to a new session; false when no session could be
     // started (the connection is then closed).
     using SessionStarter = std::function<bool(Manager&, tnw::util::Socket, PeerAddress)>;
-    // Serves one accepted HTTP connection on a thread of its own.
-    using HttpHandler = std::function<void(Manager&, tnw::util::Socket)>;
+    // The status site: serves each accepted HTTP connection on a thread of its own.
+    class HttpServer {
+    public:
+        virtual ~HttpServer() = default;
+        // Returns at once; the Manager must outlive the connection threads.
+        virtual void serve(Manager& manager, tnw::util::Socket connection) = 0;
+        // True once no connection is being served; microseconds.
+        virtual bool waitUntilIdle(std::uint32_t timeout) const = 0;
+    };
 
     // `service` is the service manager's control in service mode, null in a console.
     explicit Manager(RunControl* service = nullptr);
@@ -83,7 +90,7 @@ public:
     std::size_t openSessions() const;
 
     SessionStarter startSession;
-    HttpHandler serveHttp;
+    std::shared_ptr<HttpServer> http;
 
     // Loaded at start; read-only while the main loop runs.
     ServerSettings config;

@@ -30,6 +30,7 @@ using tnw::util::Socket;
 constexpr std::uint32_t kLoopWait = 15'000'000;         // microseconds
 constexpr std::uint64_t kTickInterval = 30'000'000;     // microseconds
 constexpr unsigned kSlowTickEvery = 10;                 // ticks: every 300 seconds
+constexpr std::uint32_t kHttpDrainTime = 10'000'000;    // microseconds
 
 std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
 
@@ -242,8 +243,8 @@ bool Manager::run() {
             handleDatagrams(*this, sockets.discoverySender);
             break;
         case 4:
-            if (Socket connection = sockets.httpListener.accept(); connection && serveHttp) {
-                serveHttp(*this, connection);
+            if (Socket connection = sockets.httpListener.accept(); connection && http) {
+                http->serve(*this, connection);
             }
             break;
         default:
@@ -298,7 +299,14 @@ int runServer(const std::function<void(Manager&)>& wire, RunControl* service) {
     try {
         auto manager = std::make_unique<Manager>(service);
         wire(*manager);
-        return manager->run() ? 0 : 1;
+        bool stopped = manager->run();
+        // Status connections are served on threads that read the manager. They end within a
+        // second or so, unless a client stopped reading a page: its thread then stays in a
+        // send, and the manager is left to the end of the process rather than freed under it.
+        if (manager->http && !manager->http->waitUntilIdle(kHttpDrainTime)) {
+            (void)manager.release();
+        }
+        return stopped ? 0 : 1;
     } catch (...) {
         return 1;
     }
