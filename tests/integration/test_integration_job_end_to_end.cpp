@@ -34,26 +34,30 @@ std::string runJob(SessionClient& client, const std::string& job) {
 }
 
 // The test kernel's "large" output: 'a' to 'z' over and over, restarting every 65536 bytes.
-char largeOutputByte(std::uint64_t offset) {
-    return static_cast<char>('a' + offset % 65536 % 26);
+// Whether `bytes` are that output from `offset` on.
+testing::AssertionResult isLargeOutput(std::string_view bytes, std::uint64_t offset = 0) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != static_cast<char>('a' + (offset + i) % 65536 % 26)) {
+            return testing::AssertionFailure() << "byte " << offset + i << " is " << int(bytes[i]);
+        }
+    }
+    return testing::AssertionSuccess() << offset + bytes.size() << " bytes of output";
 }
 
-// The file holds a prefix of the "large" output followed by "ACK\n"; false says where not.
+// The file holds a prefix of the "large" output followed by "ACK\n".
 testing::AssertionResult isLargeOutputThenAck(const std::filesystem::path& path) {
     std::uint64_t size = std::filesystem::file_size(path);
     if (size < 4) {
         return testing::AssertionFailure() << "only " << size << " bytes";
     }
     std::ifstream file(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::uint64_t offset = 0; offset < size - 4;) {
-        auto count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - 4 - offset));
-        file.read(block.data(), static_cast<std::streamsize>(count));
-        for (std::size_t i = 0; i < count; ++i, ++offset) {
-            if (block[i] != largeOutputByte(offset)) {
-                return testing::AssertionFailure() << "byte " << offset << " is " << int(block[i]);
-            }
+    std::string block(1 << 20, '\0');
+    for (std::uint64_t offset = 0; offset < size - 4; offset += block.size()) {
+        block.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - 4 - offset)));
+        file.read(block.data(), static_cast<std::streamsize>(block.size()));
+        if (auto checked = isLargeOutput(block, offset); !checked) {
+            return checked;
         }
     }
     std::string tail(4, '\0');
@@ -380,6 +384,27 @@ TEST_F(JobSession, CtrlCBeforeAFurtherFileStopsWithoutAbort) {
     for (const char* command : {"'FILE'", "'FILE_CACHE'", "'DONE'", "'ABORT'"}) {
         EXPECT_EQ(log.find(std::string("Got command ") + command), std::string::npos) << log;
     }
+}
+
+TEST_F(JobSession, AClientThatStopsReadingDoesNotKeepTheKernelPastTheTimeOut) {
+    start({"--timeout", "1", "--verbose"});
+    SessionClient client;
+    EXPECT_EQ(runJob(client, "large 1099511627776\n"), "ACK\n");
+    client.send("DONE\n");
+    EXPECT_EQ(client.receiveLine(), "ACK\n");
+    // From here the client reads nothing: the output fills the connection, and the relay
+    // waits in a send.
+    ASSERT_TRUE(server->process().waitForOutput(" n/a Time:"));
+    home.advanceClock(61'000'000);
+    EXPECT_TRUE(reportsTimeOut(server->process())) << server->process().output();
+    // A client that reads slowly still gets a while to take the last output...
+    EXPECT_FALSE(waitForNoSessionFolders(home, 500ms));
+    // ...this one does not, and loses the connection; the kernel and the session end.
+    home.advanceClock(11'000'000);
+    EXPECT_TRUE(waitForNoSessionFolders(home));
+    std::string relayed = client.receiveUntilEnd(20s);
+    EXPECT_TRUE(isLargeOutput(relayed));
+    EXPECT_TRUE(client.endedByServer());
 }
 
 } // namespace
