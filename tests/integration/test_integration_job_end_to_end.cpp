@@ -295,21 +295,24 @@ TEST_F(JobSession, ConnectFailuresExitWithOne) {
 }
 
 TEST_F(JobSession, CtrlCWhileReceivingSendsAbort) {
-    start();
+    start({"--debug"});
     writeFile(home.path() / "job", "silent 3600\n");
     ChildProcess client({PLEXMILLD_PATH,
                          "--connect",
                          "127.0.0.1",
                          (home.path() / "job").string(),
-                         (home.path() / "result").string(),
-                         "--verbose"},
+                         (home.path() / "result").string()},
                         home.environment());
-    ASSERT_TRUE(client.waitForOutput("Connecting to"));
-    std::this_thread::sleep_for(1500ms); // past DONE and its pause
+    // The kernel runs: the client is past DONE and waits for the result.
+    ASSERT_TRUE(server->process().waitForOutput("CAM kernel started."));
     client.signal(SIGINT);
     EXPECT_EQ(client.wait(20s), 1);
     EXPECT_NE(client.errors().find("Error: Aborted by user.\n"), std::string::npos)
         << client.errors();
+    EXPECT_EQ(readText(home.path() / "result"), "");
+    // The server got the ABORT and stopped the kernel long before its hour.
+    EXPECT_TRUE(server->process().waitForOutput("Got command 'ABORT'."));
+    EXPECT_TRUE(waitForNoSessionFolders(home));
 }
 
 TEST_F(JobSession, TheTimeOutEndsASilentKernel) {
