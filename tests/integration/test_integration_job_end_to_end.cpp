@@ -8,7 +8,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sstream>
 #include <sys/syscall.h>
 #include <thread>
 
@@ -69,35 +68,50 @@ testing::AssertionResult isLargeOutputThenAck(const std::filesystem::path& path)
     return testing::AssertionSuccess() << size - 4 << " bytes of output";
 }
 
-// The session's own time-out (main loop) or the kernel's (relay) ends the run, whichever looks
-// first; both are the configured value.
-bool reportsTimeOut(ChildProcess& server, std::chrono::milliseconds deadline = 10s) {
+// Looks at `condition` every `step` until it holds (true) or the deadline has passed (false).
+template <typename Condition>
+bool waitUntil(Condition condition,
+               std::chrono::milliseconds deadline,
+               std::chrono::milliseconds step = 20ms) {
     auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        std::string output = server.output();
-        if (output.find("] Session timed out.\n") != std::string::npos ||
-            output.find("] Session terminated due to time out.\n") != std::string::npos) {
-            return true;
-        }
+    while (!condition()) {
         if (std::chrono::steady_clock::now() > end) {
             return false;
         }
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
-bool waitForFileSize(const std::filesystem::path& path,
-                     std::uint64_t size,
-                     std::chrono::milliseconds deadline = 20s) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    std::error_code error;
-    while (!(std::filesystem::file_size(path, error) >= size && !error)) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(step);
     }
     return true;
+}
+
+// The session's own time-out (main loop) or the kernel's (relay) ends the run, whichever looks
+// first; both are the configured value.
+bool reportsTimeOut(ChildProcess& server) {
+    return waitUntil(
+        [&] {
+            std::string output = server.output();
+            return output.find("] Session timed out.\n") != std::string::npos ||
+                   output.find("] Session terminated due to time out.\n") != std::string::npos;
+        },
+        10s);
+}
+
+bool waitForFileSize(const std::filesystem::path& path, std::uint64_t size) {
+    return waitUntil(
+        [&] {
+            std::error_code error;
+            return std::filesystem::file_size(path, error) >= size && !error;
+        },
+        20s,
+        5ms);
+}
+
+std::vector<std::filesystem::path> threadsOf(pid_t pid) {
+    std::vector<std::filesystem::path> threads;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        threads.push_back(task.path());
+    }
+    return threads;
 }
 
 // SIGINT sent to `pid` has been taken: it is no longer pending, and all threads of the process
@@ -111,46 +125,20 @@ bool interruptTaken(pid_t pid) {
             return false;
         }
     }
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-        std::ifstream file(task.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(file)), {});
+    return std::ranges::all_of(threadsOf(pid), [](const auto& thread) {
+        std::string stat = readText(thread / "stat");
         auto state = stat.rfind(") ");
-        if (state == std::string::npos || stat.substr(state + 2, 1) != "S") {
-            return false;
-        }
-    }
-    return true;
+        return state != std::string::npos && stat.compare(state + 2, 1, "S") == 0;
+    });
 }
 
-bool waitForInterruptTaken(pid_t pid, std::chrono::milliseconds deadline = 10s) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!interruptTaken(pid)) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// A thread of `pid` waits in a send: a socket of its has no room left.
-bool waitForBlockedSend(pid_t pid, std::chrono::milliseconds deadline = 20s) {
+// A thread of `pid` is blocked in a send: a socket of its has no room left.
+bool sendBlocked(pid_t pid) {
     const std::string sending = std::to_string(SYS_sendto) + " ";
-    auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        for (const auto& task :
-             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-            // The system call a thread is blocked in, with its arguments.
-            if (readText(task.path() / "syscall").starts_with(sending)) {
-                return true;
-            }
-        }
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
+    return std::ranges::any_of(threadsOf(pid), [&](const auto& thread) {
+        // The system call the thread waits in, with its arguments.
+        return readText(thread / "syscall").starts_with(sending);
+    });
 }
 
 class JobSession : public testing::Test {
@@ -391,7 +379,7 @@ TEST_F(JobSession, CtrlCBeforeAFurtherFileStopsWithoutAbort) {
     // The result file exists once the client listens for Ctrl+C.
     ASSERT_TRUE(waitForFileSize(result, 0)) << client.errors();
     client.signal(SIGINT);
-    ASSERT_TRUE(waitForInterruptTaken(client.pid()));
+    ASSERT_TRUE(waitUntil([&] { return interruptTaken(client.pid()); }, 10s, 1ms));
     server->process().signal(SIGCONT);
     EXPECT_EQ(client.wait(20s), 1);
     // One line, after the time prefix.
@@ -417,7 +405,7 @@ TEST_F(JobSession, AClientThatStopsReadingDoesNotKeepTheKernelPastTheTimeOut) {
     EXPECT_EQ(client.receiveLine(), "ACK\n");
     // From here the client reads nothing: the output fills the connection, and the relay
     // waits in a send.
-    ASSERT_TRUE(waitForBlockedSend(server->process().pid()));
+    ASSERT_TRUE(waitUntil([&] { return sendBlocked(server->process().pid()); }, 20s));
     home.advanceClock(61'000'000);
     EXPECT_TRUE(reportsTimeOut(server->process())) << server->process().output();
     // A client that reads slowly still gets a while to take the last output...
