@@ -1,9 +1,5 @@
 #include "service/session/kernel_run.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <memory>
-
 #include "service/server/peer_display_name.hpp"
 #include "service/server/settings.hpp"
 #include "service/session/kernel_contract.hpp"
@@ -23,26 +19,38 @@
 #include "util/system_info.hpp"
 #include "util/thread.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
 namespace plexmill::session {
 
 namespace {
 
-using tnw::util::Lock;
 using tnw::util::globalLock;
+using tnw::util::Lock;
 
 constexpr std::size_t kRelayBuffer = 65536;
 // A silent kernel must not keep abort, the time-out and the statistics waiting: the relay
 // looks at them at least this often.
-constexpr std::uint32_t kRelayWait = 250'000;         // microseconds
+constexpr std::uint32_t kRelayWait = 250'000;          // microseconds
 constexpr std::uint64_t kStatisticsInterval = 500'000; // microseconds
 constexpr std::uint64_t kStatusLineInterval = 2'500'000;
 constexpr std::uint64_t kCpuSampleInterval = 2'000'000;
+// Seeing to the kernel's priority means a look at each of its threads: done as the relay
+// starts and then at most this often, which is what a silent kernel gets anyway.
+constexpr std::uint64_t kPriorityInterval = kRelayWait;
+// How long a run may take to end once it is aborted or past its time-out before its client
+// counts as stalled: the last output still has to reach a client that reads slowly.
+constexpr std::uint32_t kStalledClientGrace = 10'000'000; // microseconds
 
 // The console status line is shared by all sessions: one line at most every 2.5 seconds.
 std::atomic<std::uint64_t> statusLineTime{0};
 std::atomic<std::uint32_t> statusLineSession{0};
 
-bool consoleMode() { return !tnw::util::outputOptions().serviceMode; }
+bool consoleMode() {
+    return !tnw::util::outputOptions().serviceMode;
+}
 
 void sessionInfo(const server::SessionState& session, const std::string& text) {
     tnw::util::printSessionInfo(session.number, text);
@@ -74,9 +82,55 @@ private:
     double usage_ = 0.0;
 };
 
+// A client that stops reading holds the relay in a send that neither abort nor the time-out
+// reaches, and the kernel blocks on its full output pipe for good. This thread watches the run
+// from outside: once the run is aborted or past `deadline` and still going after the grace
+// period, it shuts the connection down, which ends that send and so the run.
+class StalledClientGuard {
+public:
+    StalledClientGuard(Session& connection, std::uint64_t deadline)
+        : connection_(connection), deadline_(deadline) {
+        if (finished_.create() && thread_.start([this]() -> std::uint32_t {
+                try {
+                    watch();
+                } catch (...) {
+                    // Without the guard the run still ends with its client.
+                }
+                return 0;
+            })) {
+            thread_.resume();
+        }
+    }
+    // The run has ended.
+    ~StalledClientGuard() {
+        finished_.set();
+        thread_.wait(tnw::util::kInfinite);
+    }
+    StalledClientGuard(const StalledClientGuard&) = delete;
+    StalledClientGuard& operator=(const StalledClientGuard&) = delete;
+
+private:
+    void watch() {
+        while (!connection_.aborted && tnw::util::monotonicMicroseconds() <= deadline_) {
+            if (finished_.wait(kRelayWait)) {
+                return;
+            }
+        }
+        if (!finished_.wait(kStalledClientGrace)) {
+            connection_.close();
+        }
+    }
+
+    Session& connection_;
+    std::uint64_t deadline_;
+    tnw::util::Event finished_;
+    tnw::util::Thread thread_;
+};
+
 class KernelRelay {
 public:
-    explicit KernelRelay(Session& session) : manager_(session.server()), session_(session), connection_(session) {}
+    explicit KernelRelay(Session& session)
+        : manager_(session.server()), session_(session), connection_(session) {}
 
     bool run(const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision);
 
@@ -97,7 +151,9 @@ private:
     std::uint64_t kernelCpu_ = 0;
 };
 
-bool KernelRelay::run(const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision) {
+bool KernelRelay::run(const std::string& jobFile,
+                      const std::string& guid,
+                      std::uint32_t clientRevision) {
     const auto& options = server::settings();
     if (!manager_.serviceMode() && !options.quiet) {
         std::string host = server::peerDisplayName(session_.peer.address);
@@ -106,17 +162,24 @@ bool KernelRelay::run(const std::string& jobFile, const std::string& guid, std::
             Lock lock(globalLock());
             user = session_.user;
         }
-        sessionInfo(session_, user.empty() ? tnw::util::format("Opening session %1 for host %2.", session_.number, host)
-                                           : tnw::util::format("Opening session %1 for host %2 and user %3.",
-                                                               session_.number, host, user));
+        sessionInfo(
+            session_,
+            user.empty()
+                ? tnw::util::format("Opening session %1 for host %2.", session_.number, host)
+                : tnw::util::format(
+                      "Opening session %1 for host %2 and user %3.", session_.number, host, user));
     }
-    KernelSources sources{options.fixedKernel, options.includePaths, options.cloud, manager_.config.cacheFolder,
+    KernelSources sources{options.fixedKernel,
+                          options.includePaths,
+                          options.cloud,
+                          manager_.config.cacheFolder,
                           tnw::util::programFolder()};
     std::string folder = chooseKernelFolder(sources, clientRevision, guid);
     if (options.debug && consoleMode()) {
         sessionInfo(session_, tnw::util::format("Using CAM kernel folder '%1'", folder));
     }
-    if (options.x86 || tnw::util::SystemInfo::processorArchitecture() != tnw::util::architecture::kX64) {
+    if (options.x86 ||
+        tnw::util::SystemInfo::processorArchitecture() != tnw::util::architecture::kX64) {
         sessionError(session_, "Plexmill only supports 64-bit architecture.");
         return false;
     }
@@ -175,7 +238,8 @@ bool KernelRelay::start(const std::string& folder, const std::string& jobFile) {
     }
     tnw::util::Handle log;
     try {
-        log = tnw::util::FileOutputStream(tnw::util::joinPath(session_.folder, kKernelLog)).handle();
+        log =
+            tnw::util::FileOutputStream(tnw::util::joinPath(session_.folder, kKernelLog)).handle();
     } catch (const tnw::util::Exception&) {
         // The kernel then writes its messages where the server writes its own.
     }
@@ -206,20 +270,24 @@ bool KernelRelay::relay() {
     const auto& options = server::settings();
     std::unique_ptr<char[]> buffer(new char[kRelayBuffer]);
     std::uint64_t start = tnw::util::monotonicMicroseconds();
+    std::uint64_t now = start;
     std::uint64_t nextStatus = 0;
+    std::uint64_t nextPriority = 0;
     bool idleSeen = false;
     bool timedOut = false;
+    StalledClientGuard guard(connection_, start + options.sessionTimeout);
     try {
         for (;;) {
             if (session_.aborted) {
                 break;
             }
-            if (!idleSeen) {
+            if (!idleSeen && now >= nextPriority) {
                 if (kernel_.priority() == tnw::util::priority_class::kIdle) {
                     idleSeen = true;
                 } else {
                     kernel_.setPriority(tnw::util::priority_class::kBelowNormal);
                 }
+                nextPriority = now + kPriorityInterval;
             }
             if (tnw::util::waitForHandle(stream_->handle(), kRelayWait)) {
                 std::uint64_t got = stream_->read(buffer.get(), kRelayBuffer);
@@ -232,7 +300,7 @@ bool KernelRelay::relay() {
                 // still holds its output: the run is over, and so is that leftover.
                 kernel_.terminate();
             }
-            std::uint64_t now = tnw::util::monotonicMicroseconds();
+            now = tnw::util::monotonicMicroseconds();
             if (!timedOut && now - start > options.sessionTimeout) {
                 timedOut = true;
                 if (options.verbose) {
@@ -250,9 +318,11 @@ bool KernelRelay::relay() {
     } catch (const tnw::util::EndOfStreamException&) {
         return true;
     } catch (const tnw::util::Exception& failure) {
-        sessionError(session_, failure.getMessage().empty()
-                                   ? std::string("CAM kernel failed.")
-                                   : tnw::util::format("CAM kernel failed with error '%1'", failure.getMessage()));
+        sessionError(
+            session_,
+            failure.getMessage().empty()
+                ? std::string("CAM kernel failed.")
+                : tnw::util::format("CAM kernel failed with error '%1'", failure.getMessage()));
         return false;
     } catch (...) {
         sessionError(session_, "CAM kernel failed.");
@@ -293,11 +363,15 @@ void KernelRelay::showStatus(std::uint64_t now, std::uint64_t start) {
     if (!consoleMode() || !server::settings().verbose || now < statusLineTime.load()) {
         return;
     }
-    std::string line = tnw::util::format(
-        "%1/%2: %3 %4 Time:%5 Mem:%6 CPU:%7", session_.number, manager_.openSessions(),
-        tnw::util::addressText(session_.peer.address), user.empty() ? std::string("n/a") : user,
-        tnw::util::formatElapsed(now - start), tnw::util::formatSizeShort(static_cast<std::int64_t>(memory)),
-        tnw::util::formatPrintf("%.1f%%", usage * 100));
+    std::string line =
+        tnw::util::format("%1/%2: %3 %4 Time:%5 Mem:%6 CPU:%7",
+                          session_.number,
+                          manager_.openSessions(),
+                          tnw::util::addressText(session_.peer.address),
+                          user.empty() ? std::string("n/a") : user,
+                          tnw::util::formatElapsed(now - start),
+                          tnw::util::formatSizeShort(static_cast<std::int64_t>(memory)),
+                          tnw::util::formatPrintf("%.1f%%", usage * 100));
     if (statusLineSession.exchange(session_.number) != session_.number) {
         tnw::util::eraseStatusLine();
     }
@@ -307,7 +381,10 @@ void KernelRelay::showStatus(std::uint64_t now, std::uint64_t start) {
 
 } // namespace
 
-bool runKernel(Session& session, const std::string& jobFile, const std::string& guid, std::uint32_t clientRevision) {
+bool runKernel(Session& session,
+               const std::string& jobFile,
+               const std::string& guid,
+               std::uint32_t clientRevision) {
     KernelRelay relay(session);
     return relay.run(jobFile, guid, clientRevision);
 }

@@ -1,13 +1,15 @@
 // A job end to end: transfers into the session folder, the kernel run, and --connect.
-#include <signal.h>
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <thread>
-
 #include "tests/support/server_process.hpp"
 #include "tests/support/session_client.hpp"
+#include "tests/support/session_server.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <thread>
 
 namespace tnw::test {
 namespace {
@@ -16,7 +18,8 @@ namespace {
 std::filesystem::path makeKernel(const ServerHome& home, bool withLibrary = true) {
     auto folder = home.path() / "kernel";
     std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(TEST_KERNEL_PATH, folder / "millcore.exe",
+    std::filesystem::copy_file(TEST_KERNEL_PATH,
+                               folder / "millcore.exe",
                                std::filesystem::copy_options::overwrite_existing);
     if (withLibrary) {
         writeFile(folder / "millcore.dll", "");
@@ -30,10 +33,119 @@ std::string runJob(SessionClient& client, const std::string& job) {
     return client.receiveLine();
 }
 
+// The test kernel's "large" output: 'a' to 'z' over and over, restarting every 65536 bytes.
+// Whether `bytes` are that output from `offset` on.
+testing::AssertionResult isLargeOutput(std::string_view bytes, std::uint64_t offset = 0) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != static_cast<char>('a' + (offset + i) % 65536 % 26)) {
+            return testing::AssertionFailure() << "byte " << offset + i << " is " << int(bytes[i]);
+        }
+    }
+    return testing::AssertionSuccess() << offset + bytes.size() << " bytes of output";
+}
+
+// The file holds a prefix of the "large" output followed by "ACK\n".
+testing::AssertionResult isLargeOutputThenAck(const std::filesystem::path& path) {
+    std::uint64_t size = std::filesystem::file_size(path);
+    if (size < 4) {
+        return testing::AssertionFailure() << "only " << size << " bytes";
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string block(1 << 20, '\0');
+    for (std::uint64_t offset = 0; offset < size - 4; offset += block.size()) {
+        block.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - 4 - offset)));
+        file.read(block.data(), static_cast<std::streamsize>(block.size()));
+        if (auto checked = isLargeOutput(block, offset); !checked) {
+            return checked;
+        }
+    }
+    std::string tail(4, '\0');
+    file.read(tail.data(), 4);
+    if (tail != "ACK\n") {
+        return testing::AssertionFailure() << "ends with " << testing::PrintToString(tail);
+    }
+    return testing::AssertionSuccess() << size - 4 << " bytes of output";
+}
+
+// Looks at `condition` every `step` until it holds (true) or the deadline has passed (false).
+template <typename Condition>
+bool waitUntil(Condition condition,
+               std::chrono::milliseconds deadline,
+               std::chrono::milliseconds step = 20ms) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
+// The session's own time-out (main loop) or the kernel's (relay) ends the run, whichever looks
+// first; both are the configured value.
+bool reportsTimeOut(ChildProcess& server) {
+    return waitUntil(
+        [&] {
+            std::string output = server.output();
+            return output.find("] Session timed out.\n") != std::string::npos ||
+                   output.find("] Session terminated due to time out.\n") != std::string::npos;
+        },
+        10s);
+}
+
+bool waitForFileSize(const std::filesystem::path& path, std::uint64_t size) {
+    return waitUntil(
+        [&] {
+            std::error_code error;
+            return std::filesystem::file_size(path, error) >= size && !error;
+        },
+        20s,
+        5ms);
+}
+
+std::vector<std::filesystem::path> threadsOf(pid_t pid) {
+    std::vector<std::filesystem::path> threads;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        threads.push_back(task.path());
+    }
+    return threads;
+}
+
+// SIGINT sent to `pid` has been taken: it is no longer pending, and all threads of the process
+// sleep again, so the console thread has told its listeners.
+bool interruptTaken(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("ShdPnd:") &&
+            (std::stoull(line.substr(7), nullptr, 16) & (1ULL << (SIGINT - 1))) != 0) {
+            return false;
+        }
+    }
+    return std::ranges::all_of(threadsOf(pid), [](const auto& thread) {
+        std::string stat = readText(thread / "stat");
+        auto state = stat.rfind(") ");
+        return state != std::string::npos && stat.compare(state + 2, 1, "S") == 0;
+    });
+}
+
+// A thread of `pid` is blocked in a send: a socket of its has no room left.
+bool sendBlocked(pid_t pid) {
+    const std::string sending = std::to_string(SYS_sendto) + " ";
+    return std::ranges::any_of(threadsOf(pid), [&](const auto& thread) {
+        // The system call the thread waits in, with its arguments.
+        return readText(thread / "syscall").starts_with(sending);
+    });
+}
+
 class JobSession : public testing::Test {
 protected:
     void start(std::vector<std::string> extra = {}, bool withLibrary = true) {
-        std::vector<std::string> arguments = {"--rating", "5000", "--kernel", makeKernel(home, withLibrary).string()};
+        std::vector<std::string> arguments = {
+            "--rating", "5000", "--kernel", makeKernel(home, withLibrary).string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         server = std::make_unique<ServerProcess>(home, arguments);
         ASSERT_TRUE(server->waitUntilReady()) << server->process().errors();
@@ -42,8 +154,10 @@ protected:
         if (server) {
             EXPECT_EQ(server->stop(), 0);
             // No session folder outlives its session.
-            for (const auto& entry : std::filesystem::directory_iterator(home.intermediateFolder())) {
-                EXPECT_FALSE(entry.path().filename().string().starts_with("session-")) << entry.path();
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(home.intermediateFolder())) {
+                EXPECT_FALSE(entry.path().filename().string().starts_with("session-"))
+                    << entry.path();
             }
         }
     }
@@ -63,7 +177,8 @@ TEST_F(JobSession, JobAndFilesReachTheKernelAndItsOutputComesBack) {
     EXPECT_NE(result.find("ARGS [millcore] [-p] [--proc] [-k] ["), std::string::npos) << result;
     EXPECT_NE(result.find("FILE job.tornwell-job copy\n"), std::string::npos);
     EXPECT_NE(result.find("FILE part_01.NC G0 X1\n"), std::string::npos);
-    EXPECT_NE(result.find("\nTEMP " + home.intermediateFolder().string() + "/session-"), std::string::npos);
+    EXPECT_NE(result.find("\nTEMP " + home.intermediateFolder().string() + "/session-"),
+              std::string::npos);
     EXPECT_TRUE(result.ends_with("ACK\n"));
 }
 
@@ -140,8 +255,12 @@ TEST_F(JobSession, ConnectWritesTheResultAndUsesTheCacheTheSecondTime) {
     start();
     writeFile(home.path() / "job", "copy\n");
     writeFile(home.path() / "part.nc", std::string(100000, 'p'));
-    std::vector<std::string> command = {PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "job").string(),
-                                        (home.path() / "result").string(), (home.path() / "part.nc").string(),
+    std::vector<std::string> command = {PLEXMILLD_PATH,
+                                        "--connect",
+                                        "127.0.0.1",
+                                        (home.path() / "job").string(),
+                                        (home.path() / "result").string(),
+                                        (home.path() / "part.nc").string(),
                                         "--debug"};
     auto first = run(command, home.environment());
     EXPECT_EQ(first.exitCode, 0) << first.errors;
@@ -150,8 +269,11 @@ TEST_F(JobSession, ConnectWritesTheResultAndUsesTheCacheTheSecondTime) {
     EXPECT_TRUE(result.ends_with("ACK\n"));
     std::this_thread::sleep_for(1s); // the first session ends once its client has gone
     auto second = run(command, home.environment());
-    EXPECT_EQ(second.exitCode, 0) << second.errors << server->process().output() << server->process().errors();
-    EXPECT_NE(second.output.find("Using file from cache PATH=" + (home.path() / "part.nc").string()), std::string::npos)
+    EXPECT_EQ(second.exitCode, 0) << second.errors << server->process().output()
+                                  << server->process().errors();
+    EXPECT_NE(
+        second.output.find("Using file from cache PATH=" + (home.path() / "part.nc").string()),
+        std::string::npos)
         << second.output;
     EXPECT_NE(readText(home.path() / "result").find("FILE part.nc ppp"), std::string::npos);
 }
@@ -159,31 +281,141 @@ TEST_F(JobSession, ConnectWritesTheResultAndUsesTheCacheTheSecondTime) {
 TEST_F(JobSession, ConnectFailuresExitWithOne) {
     start();
     writeFile(home.path() / "empty", "");
-    auto missing = run({PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "nojob").string(), "r"},
-                       home.environment());
+    auto missing =
+        run({PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "nojob").string(), "r"},
+            home.environment());
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.errors.find("Error: Job does not exist.\n"), std::string::npos);
-    auto noResult = run({PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "empty").string()}, home.environment());
+    auto noResult =
+        run({PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "empty").string()},
+            home.environment());
     EXPECT_EQ(noResult.exitCode, 1);
     EXPECT_NE(noResult.errors.find("Error: Failed to open result file.\n"), std::string::npos);
-    auto empty = run({PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "empty").string(),
+    auto empty = run({PLEXMILLD_PATH,
+                      "--connect",
+                      "127.0.0.1",
+                      (home.path() / "empty").string(),
                       (home.path() / "r").string()},
                      home.environment());
     EXPECT_EQ(empty.exitCode, 1);
-    EXPECT_NE(empty.errors.find("Error: Failed to transfer file '"), std::string::npos) << empty.errors;
+    EXPECT_NE(empty.errors.find("Error: Failed to transfer file '"), std::string::npos)
+        << empty.errors;
 }
 
 TEST_F(JobSession, CtrlCWhileReceivingSendsAbort) {
-    start();
+    start({"--debug"});
     writeFile(home.path() / "job", "silent 3600\n");
-    ChildProcess client({PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "job").string(),
-                         (home.path() / "result").string(), "--verbose"},
+    ChildProcess client({PLEXMILLD_PATH,
+                         "--connect",
+                         "127.0.0.1",
+                         (home.path() / "job").string(),
+                         (home.path() / "result").string()},
                         home.environment());
-    ASSERT_TRUE(client.waitForOutput("Connecting to"));
-    std::this_thread::sleep_for(1500ms); // past DONE and its pause
+    // The kernel runs: the client is past DONE and waits for the result.
+    ASSERT_TRUE(server->process().waitForOutput("CAM kernel started."));
     client.signal(SIGINT);
     EXPECT_EQ(client.wait(20s), 1);
-    EXPECT_NE(client.errors().find("Error: Aborted by user.\n"), std::string::npos) << client.errors();
+    EXPECT_NE(client.errors().find("Error: Aborted by user.\n"), std::string::npos)
+        << client.errors();
+    EXPECT_EQ(readText(home.path() / "result"), "");
+    // The server got the ABORT and stopped the kernel long before its hour.
+    EXPECT_TRUE(server->process().waitForOutput("Got command 'ABORT'."));
+    EXPECT_TRUE(waitForNoSessionFolders(home));
+}
+
+TEST_F(JobSession, TheTimeOutEndsASilentKernel) {
+    start({"--timeout", "1", "--verbose"});
+    SessionClient client;
+    EXPECT_EQ(runJob(client, "silent 3600\n"), "ACK\n");
+    client.send("DONE\n");
+    EXPECT_EQ(client.receiveLine(), "ACK\n");
+    // The relay's first status line: the kernel runs and its time counts.
+    ASSERT_TRUE(server->process().waitForOutput(" n/a Time:"));
+    // Short of the minute nothing ends.
+    home.advanceClock(58'000'000);
+    EXPECT_TRUE(client.staysQuiet(500ms));
+    home.advanceClock(3'000'000);
+    // The reply after the (empty) output is still the success of the run.
+    EXPECT_EQ(client.receiveUntilEnd(20s), "ACK\n");
+    EXPECT_TRUE(reportsTimeOut(server->process())) << server->process().output();
+}
+
+TEST_F(JobSession, TheTimeOutEndsAKernelThatIsWriting) {
+    start({"--timeout", "1", "--verbose"});
+    // A terabyte: the kernel is still writing when the time-out comes.
+    writeFile(home.path() / "job", "large 1099511627776\n");
+    auto result = home.path() / "result";
+    ChildProcess client(
+        {PLEXMILLD_PATH, "--connect", "127.0.0.1", (home.path() / "job").string(), result.string()},
+        home.environment());
+    ASSERT_TRUE(waitForFileSize(result, 1 << 20)) << client.errors();
+    home.advanceClock(61'000'000);
+    EXPECT_EQ(client.wait(60s), 0) << client.errors();
+    EXPECT_EQ(client.output(), "");
+    EXPECT_EQ(client.errors(), "");
+    EXPECT_TRUE(isLargeOutputThenAck(result));
+    EXPECT_TRUE(reportsTimeOut(server->process())) << server->process().output();
+}
+
+TEST_F(JobSession, CtrlCBeforeAFurtherFileStopsWithoutAbort) {
+    start({"--debug"});
+    writeFile(home.path() / "job", "copy\n");
+    writeFile(home.path() / "part.nc", "G0 X1\n");
+    auto result = home.path() / "result";
+    // The stopped server holds the client in its handshake, so the interrupt surely lands
+    // before the first further file.
+    server->process().signal(SIGSTOP);
+    struct Resume {
+        ChildProcess& server;
+        ~Resume() { server.signal(SIGCONT); }
+    } resume{server->process()};
+    ChildProcess client({PLEXMILLD_PATH,
+                         "--connect",
+                         "127.0.0.1",
+                         (home.path() / "job").string(),
+                         result.string(),
+                         (home.path() / "part.nc").string()},
+                        home.environment());
+    // The result file exists once the client listens for Ctrl+C.
+    ASSERT_TRUE(waitForFileSize(result, 0)) << client.errors();
+    client.signal(SIGINT);
+    ASSERT_TRUE(waitUntil([&] { return interruptTaken(client.pid()); }, 10s, 1ms));
+    server->process().signal(SIGCONT);
+    EXPECT_EQ(client.wait(20s), 1);
+    // One line, after the time prefix.
+    std::string errors = client.errors();
+    EXPECT_TRUE(errors.ends_with("] Error: Aborted by user.\n")) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_EQ(client.output(), "");
+    EXPECT_EQ(readText(result), "");
+    // The job went over; no file, no DONE and no ABORT followed it.
+    ASSERT_TRUE(waitForNoSessionFolders(home));
+    std::string log = server->process().output();
+    EXPECT_NE(log.find("Got command 'RUN'."), std::string::npos) << log;
+    for (const char* command : {"'FILE'", "'FILE_CACHE'", "'DONE'", "'ABORT'"}) {
+        EXPECT_EQ(log.find(std::string("Got command ") + command), std::string::npos) << log;
+    }
+}
+
+TEST_F(JobSession, AClientThatStopsReadingDoesNotKeepTheKernelPastTheTimeOut) {
+    start({"--timeout", "1", "--verbose"});
+    SessionClient client;
+    EXPECT_EQ(runJob(client, "large 1099511627776\n"), "ACK\n");
+    client.send("DONE\n");
+    EXPECT_EQ(client.receiveLine(), "ACK\n");
+    // From here the client reads nothing: the output fills the connection, and the relay
+    // waits in a send.
+    ASSERT_TRUE(waitUntil([&] { return sendBlocked(server->process().pid()); }, 20s));
+    home.advanceClock(61'000'000);
+    EXPECT_TRUE(reportsTimeOut(server->process())) << server->process().output();
+    // A client that reads slowly still gets a while to take the last output...
+    EXPECT_FALSE(waitForNoSessionFolders(home, 500ms));
+    // ...this one does not, and loses the connection; the kernel and the session end.
+    home.advanceClock(11'000'000);
+    EXPECT_TRUE(waitForNoSessionFolders(home));
+    std::string relayed = client.receiveUntilEnd(20s);
+    EXPECT_TRUE(isLargeOutput(relayed));
+    EXPECT_TRUE(client.endedByServer());
 }
 
 } // namespace

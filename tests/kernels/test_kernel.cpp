@@ -5,17 +5,17 @@
 //   child         starts a child that keeps standard output open, then exits
 //   crash         aborts
 //   stderr        writes to standard error (the kernel log) and "ok" to standard output
-#include <signal.h>
-#include <unistd.h>
-
+//   where         writes the path of its own executable, so a test sees which copy ran
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <signal.h>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,7 +43,8 @@ void copy(int argc, char** argv, const std::string& job) {
     }
     const char* temp = std::getenv("TEMP");
     const char* tmpdir = std::getenv("TMPDIR");
-    out += "\nTEMP " + std::string(temp ? temp : "") + "\nTMPDIR " + std::string(tmpdir ? tmpdir : "");
+    out +=
+        "\nTEMP " + std::string(temp ? temp : "") + "\nTMPDIR " + std::string(tmpdir ? tmpdir : "");
     out += "\nCWD " + std::filesystem::current_path().string() + "\nJOB " + job + "\n";
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(".")) {
@@ -100,6 +101,8 @@ int main(int argc, char** argv) {
     } else if (command == "crash") {
         writeAll("before crash\n");
         std::abort();
+    } else if (command == "where") {
+        writeAll(std::filesystem::read_symlink("/proc/self/exe").string() + "\n");
     } else if (command == "stderr") {
         std::fputs("kernel log line\n", stderr);
         writeAll("ok\n");
