@@ -10,8 +10,10 @@ namespace plexmill::session {
 std::string chooseKernelFolder(const KernelSources& sources, std::uint32_t clientRevision, const std::string& guid) {
     using tnw::util::isFolder;
     using tnw::util::joinPath;
+    // An exact revision subfolder serves its clients even where a fixed folder serves the
+    // others; the nearest older revision only stands in when nothing was chosen.
     std::string folder = sources.fixedKernel;
-    if (folder.empty() && clientRevision != 0) {
+    if (clientRevision != 0) {
         for (const auto& include : sources.includePaths) {
             std::string exact = joinPath(include, std::to_string(clientRevision));
             if (isFolder(exact)) {

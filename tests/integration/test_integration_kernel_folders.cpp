@@ -90,12 +90,13 @@ TEST_F(KernelFolders, TheRevisionPicksTheSubfolderOfAnIncludeFolder) {
     }
 }
 
-TEST_F(KernelFolders, TheFixedKernelFolderWinsOverTheIncludeFolders) {
+TEST_F(KernelFolders, OnlyAnExactRevisionFolderWinsOverTheFixedKernelFolder) {
     auto include = home.path() / "include";
     installKernel(include / "250");
     installKernel(home.path() / "fixed");
     start({"--kernel", (home.path() / "fixed").string(), "--include", include.string()});
     EXPECT_EQ(ranKernel("260"), executable(home.path() / "fixed"));
+    EXPECT_EQ(ranKernel("250"), executable(include / "250"));
 }
 
 TEST_F(KernelFolders, AnIncludeFolderWithoutKernelFilesFailsTheRun) {

@@ -36,7 +36,8 @@ TEST(KernelFolder, RevisionSubfoldersOfTheIncludePaths) {
     EXPECT_EQ(chooseKernelFolder(sources, 0, guid), sources.programFolder);
 
     sources.fixedKernel = (root / "include" / "100").string();
-    EXPECT_EQ(chooseKernelFolder(sources, 300, guid), sources.fixedKernel);
+    EXPECT_EQ(chooseKernelFolder(sources, 260, guid), sources.fixedKernel);
+    EXPECT_EQ(chooseKernelFolder(sources, 300, guid), (root / "include" / "300").string());
 }
 
 TEST(KernelContract, CommandLine) {
