@@ -1,5 +1,6 @@
 #include "service/cli/remote_session.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -28,24 +29,24 @@ void printPlain(const std::string& text) {
     std::fflush(stdout);
 }
 
-// Sends the size line and the file's bytes. True when the file was read to its end;
-// `bytesSent` counts what reached the socket.
+// Sends the size line and exactly that many bytes of the file: the server reads whatever
+// follows as commands, so a file that grows meanwhile is cut at its announced size, and one
+// that shrinks fails the transfer. `bytesSent` counts what reached the socket.
 bool sendBody(SessionClient& client, const std::string& path, std::uint64_t& bytesSent) {
     try {
         tnw::util::FileInputStream file(path);
-        client.sendText(std::to_string(file.getSize()) + "\n");
+        std::uint64_t left = file.getSize();
+        client.sendText(std::to_string(left) + "\n");
         std::unique_ptr<char[]> buffer(new char[kChunk]);
-        for (;;) {
-            std::uint64_t got = 0;
-            try {
-                got = file.read(buffer.get(), kChunk);
-            } catch (const tnw::util::EndOfStreamException&) {
-                return true;
-            }
+        while (left > 0) {
+            std::uint64_t got = file.read(buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk)));
             client.socket().sendAll(buffer.get(), static_cast<std::size_t>(got));
             bytesSent += got;
+            left -= got;
         }
+        return true;
     } catch (const tnw::util::Exception&) {
+        // EndOfStreamException included: the file ended before its announced size.
         return false;
     }
 }
@@ -176,6 +177,7 @@ bool RemoteSession::receiveResult() {
 
 bool RemoteSession::run(const std::string& server, const std::string& jobPath, const std::vector<std::string>& files) {
     const auto& options = server::settings();
+    bool receiving = false;
     if (options.verbose) {
         printPlain(tnw::util::format("Connecting to '%1'...", server));
     }
@@ -198,9 +200,15 @@ bool RemoteSession::run(const std::string& server, const std::string& jobPath, c
         if (client_.readLine() != "ACK") {
             return fail("Failed to close connection.");
         }
+        receiving = true;
         tnw::util::Thread::sleep(kPauseAfterDone);
         return receiveResult();
     } catch (const tnw::util::EndOfStreamException&) {
+        // The server ends the connection after the result. Before DONE was acknowledged it
+        // ended the session instead (busy, a refused file): no kernel ran, which is no success.
+        if (!receiving) {
+            return fail("Remote session failed.");
+        }
         printPlain("Remote session completed.");
         return true;
     } catch (const tnw::util::Exception&) {
@@ -244,7 +252,11 @@ int runRemoteSession(const std::string& server, const std::string& jobPath, cons
         printPlain("Client connection closed.");
     }
     session.close();
-    result->close();
+    // Written data can still fail on its way to the disk, and then the result is not there.
+    if (result->close() != 0 && succeeded) {
+        tnw::util::printError("Remote session failed.");
+        succeeded = false;
+    }
     return succeeded ? 0 : 1;
 }
 

@@ -302,6 +302,24 @@ TEST_F(JobSession, ConnectFailuresExitWithOne) {
         << empty.errors;
 }
 
+TEST_F(JobSession, ConnectFailsWhenTheServerEndsTheSessionDuringAFile) {
+    // Files beyond 1 MB in all are refused: the server ends the session while the client is
+    // still sending. No kernel ran, so that is no success.
+    start({"--size", "1"});
+    writeFile(home.path() / "job", "copy\n");
+    writeFile(home.path() / "big.nc", std::string(16 << 20, 'x'));
+    auto refused = run({PLEXMILLD_PATH,
+                        "--connect",
+                        "127.0.0.1",
+                        (home.path() / "job").string(),
+                        (home.path() / "r").string(),
+                        (home.path() / "big.nc").string()},
+                       home.environment());
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.errors.find("Error: "), std::string::npos) << refused.errors;
+    EXPECT_EQ(refused.output.find("Remote session completed."), std::string::npos) << refused.output;
+}
+
 TEST_F(JobSession, CtrlCWhileReceivingSendsAbort) {
     start({"--debug"});
     writeFile(home.path() / "job", "silent 3600\n");
