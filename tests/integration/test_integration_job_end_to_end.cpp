@@ -223,6 +223,19 @@ TEST_F(JobSession, AbortDuringSilenceStopsTheKernel) {
     EXPECT_EQ(client.receiveUntilEnd(10s), "ACK\n");
 }
 
+TEST_F(JobSession, AbortDuringOutputStopsTheKernel) {
+    start();
+    SessionClient client;
+    EXPECT_EQ(runJob(client, "large 1099511627776\n"), "ACK\n"); // a terabyte
+    client.send("DONE\n");
+    EXPECT_EQ(client.receiveLine(), "ACK\n");
+    EXPECT_EQ(client.receive(1 << 20).size(), 1U << 20);
+    client.send("ABORT\n");
+    std::string rest = client.receiveUntilEnd(20s);
+    EXPECT_TRUE(rest.ends_with("ACK\n")) << rest.size();
+    EXPECT_LT(rest.size(), 1ULL << 34);
+}
+
 TEST_F(JobSession, AChildHoldingTheOutputDoesNotKeepTheRunGoing) {
     start();
     SessionClient client;
