@@ -47,7 +47,15 @@ std::optional<ProcessorTimes> summaryLine(const std::string& text) {
 } // namespace
 
 ProcessorUtilizationImpl::ProcessorUtilizationImpl()
-    : reader_([] { return readProcFile("/proc/stat"); }) {}
+    : ProcessorUtilizationImpl([] { return readProcFile("/proc/stat"); }) {}
+
+ProcessorUtilizationImpl::ProcessorUtilizationImpl(Reader reader) : reader_(std::move(reader)) {
+    auto text = reader_();
+    if (auto times = text ? summaryLine(*text) : std::nullopt) {
+        previousIdle_ = times->idle;
+        previousTotal_ = times->total;
+    }
+}
 
 double ProcessorUtilizationImpl::sample() {
     auto text = reader_();

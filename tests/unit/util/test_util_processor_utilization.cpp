@@ -24,7 +24,8 @@ std::string stat(std::uint64_t busy, std::uint64_t idle) {
 
 TEST(ProcessorUtilization, KeepsTheLargerOfTheSampleAndTheAverageOfThree) {
     ProcessorUtilizationImpl sampler(script({
-        stat(200, 800),  // since boot: 20 % busy; ring {2000, 0, 0}
+        stat(0, 0),      // read at construction
+        stat(200, 800),  // 20 % busy;             ring {2000, 0, 0}
         stat(500, 900),  // 300 of 400: 75 %;       ring {2000, 7500, 0}
         stat(500, 1300), // idle throughout: 0 %;   ring {2000, 7500, 0}
         stat(500, 1300), // no time passed: nothing new
@@ -41,6 +42,7 @@ TEST(ProcessorUtilization, KeepsTheLargerOfTheSampleAndTheAverageOfThree) {
 
 TEST(ProcessorUtilization, UnreadableOrImpossibleCountersGiveMinusOne) {
     ProcessorUtilizationImpl sampler(script({
+        stat(0, 0), // read at construction
         std::nullopt,
         std::string("intr 1 2 3\n"),
         std::string("cpu  1 2\n"),
@@ -54,6 +56,16 @@ TEST(ProcessorUtilization, UnreadableOrImpossibleCountersGiveMinusOne) {
     EXPECT_DOUBLE_EQ(sampler.sample(), 0.5);
     EXPECT_DOUBLE_EQ(sampler.sample(), -1.0);
     EXPECT_DOUBLE_EQ(sampler.sample(), 0.5);
+}
+
+TEST(ProcessorUtilization, TheFirstSampleCoversOnlyTheTimeSinceConstruction) {
+    SCOPED_TRACE("a machine that was busy before, idle since");
+    ProcessorUtilizationImpl sampler(script({stat(9000, 1000), stat(9000, 2000)}));
+    EXPECT_DOUBLE_EQ(sampler.sample(), 0.0);
+
+    SCOPED_TRACE("counters unreadable at construction: the average since start-up");
+    ProcessorUtilizationImpl late(script({std::nullopt, stat(9000, 1000)}));
+    EXPECT_DOUBLE_EQ(late.sample(), 0.9);
 }
 
 TEST(ProcessorUtilization, SamplesThisMachine) {
