@@ -13,28 +13,21 @@
 #   bench/relay_bench.sh
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$(dirname "$0")/../scripts/lib/netns.sh"
+source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
 install_packages socat
 cd "$PLEXMILL_ROOT"
 build_tree build/release >/dev/null
 
 work=$(mktemp -d /tmp/plexmill-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+install_test_kernel "$work/kernel"
+server_home "$work/home" --idle
 netns_one_host bash -c '
   set -eu
   root="$1" work="$2"
   plexmilld="$root/build/release/service/plexmilld"
   size=$((1 << 30))
-  mkdir -p "$work/kernel" "$work/home/tmp"
-  cp "$root/build/release/tests/test_kernel" "$work/kernel/millcore.exe"
-  : >"$work/kernel/millcore.dll"
   printf "large %d\n" "$size" >"$work/job"
-  # An idle processor as far as the server can tell, so a busy benchmark machine does not make
-  # it refuse the job.
-  printf "cpu  100 0 100 100000 0 0 0 0 0 0\n" >"$work/proc_stat"
-  export PLEXMILL_PROC_STAT="$work/proc_stat"
-  export HOME="$work/home" TMPDIR="$work/home/tmp" XDG_CONFIG_HOME="$work/home/config" \
-    XDG_DATA_HOME="$work/home/data" PLEXMILL_MACHINE_REGISTRY="$work/home/machine.reg" \
-    PLEXMILL_USER_REGISTRY="$work/home/user.reg"
   seconds() { date +%s.%N; }
   rate() { awk -v s="$1" -v e="$2" -v n="$size" "BEGIN { printf \"%.0f\", n / (e - s) / 1e6 }"; }
   # Looks without connecting: the listener takes one connection only.

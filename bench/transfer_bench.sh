@@ -5,27 +5,22 @@
 # release build (scripts/test or scripts/demo makes one).
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$(dirname "$0")/../scripts/lib/netns.sh"
+source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
 install_packages socat python3
 cd "$PLEXMILL_ROOT"
 build_tree build/release >/dev/null
 
 work=$(mktemp -d /tmp/plexmill-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+server_home "$work/home" --idle
 netns_one_host bash -c '
   set -eu
   root="$1" work="$2"
   plexmilld="$root/build/release/service/plexmilld"
   probe="$root/bench/upload_probe.py"
-  mkdir -p "$work/home/tmp"
   head -c $((1 << 30)) /dev/urandom >"$work/big.dat"
   # The file checksum of the session protocol: SHA-256 with each state word byte-reversed.
   checksum=$(sha256sum "$work/big.dat" | cut -c1-64 | sed -E "s/(..)(..)(..)(..)/\4\3\2\1/g")
-  # An idle processor as far as the server can tell, so a busy benchmark machine does not make
-  # it refuse the upload.
-  printf "cpu  100 0 100 100000 0 0 0 0 0 0\n" >"$work/proc_stat"
-  export PLEXMILL_PROC_STAT="$work/proc_stat"
-  export HOME="$work/home" TMPDIR="$work/home/tmp" XDG_DATA_HOME="$work/home/data" \
-    PLEXMILL_MACHINE_REGISTRY="$work/home/machine.reg" PLEXMILL_USER_REGISTRY="$work/home/user.reg"
   rate() { awk -v s="$1" "BEGIN { printf \"%.0f\", 1073741824 / s / 1e6 }"; }
   # Each measurement starts with no dirty pages, so none pays for the write-back of another.
   settle() { sync; sleep 0.5; }
