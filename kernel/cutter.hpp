@@ -1,0 +1,104 @@
+// The three cutter shapes and their exact drop-cutter contacts. Every shape is a torus swept
+// around the tool axis: a flat bottom of radius `flat` and a rounded corner of radius
+// `corner`, so a ball is (0, r), a flat end mill (R, 0) and a bull-nose (R - c, c). A stock
+// allowance grows the corner by the allowance, which turns a flat end mill into a
+// bull-nose; the caller lowers the result by the same amount.
+//
+// Each contact returns the height of the cutter's tip when it rests on the feature, or
+// `noContact` when the feature is out of reach. Candidates arrive in the cutter's frame: the
+// tool axis stands at x = y = 0.
+#pragma once
+
+#include "kernel/vec3.hpp"
+
+#include <limits>
+#include <string>
+
+namespace plexmill::kernel {
+
+constexpr double noContact = -std::numeric_limits<double>::infinity();
+
+enum class CutterKind { ball, flat, bullNose };
+
+struct CutterSpec {
+    CutterKind kind = CutterKind::ball;
+    double diameter = 0;
+    double cornerRadius = 0; // the ball's radius for a ball, 0 for a flat end mill
+    double length = 0;       // how deep the flutes reach below the holder
+};
+
+std::string cutterName(CutterKind kind);
+
+// A triangle made ready for the facet contact: the unit normal facing up (triangles are
+// two-sided for a cutter coming down) and the plane's offset.
+struct Facet {
+    Vec3 a;
+    Vec3 b;
+    Vec3 c;
+    Vec3 normal;
+    double offset = 0; // dot(normal, a)
+};
+
+Facet makeFacet(Vec3 a, Vec3 b, Vec3 c);
+
+// Whether (x, y) lies in the triangle's projection (boundary included).
+bool insideXY(const Facet& facet, double x, double y);
+
+// The facet contact of any torus; the shapes differ only in their two radii.
+double facetContact(const Facet& facet, double flat, double corner);
+
+// The edge's geometry seen from the tool axis: `along` runs from p1 (0) to p2 (`length`), the
+// axis stands at `foot` along it and `distance` beside it; z rises by `slope` per mm.
+struct EdgeFrame {
+    double length = 0;
+    double foot = 0;
+    double distance = 0;
+    double startZ = 0;
+    double slope = 0;
+    double zAt(double along) const { return startZ + slope * along; }
+};
+
+// False for an edge that stands vertical (its top vertex is its highest contact).
+bool makeEdgeFrame(Vec3 p1, Vec3 p2, EdgeFrame& frame);
+
+class BallCutter {
+public:
+    explicit BallCutter(double radius) : radius_(radius) {}
+    double reach() const { return radius_; }
+    double vertex(Vec3 p) const;
+    double edge(Vec3 p1, Vec3 p2) const;
+    double facet(const Facet& f) const { return facetContact(f, 0, radius_); }
+
+private:
+    double radius_;
+};
+
+class FlatCutter {
+public:
+    explicit FlatCutter(double radius) : radius_(radius) {}
+    double reach() const { return radius_; }
+    double vertex(Vec3 p) const;
+    double edge(Vec3 p1, Vec3 p2) const;
+    double facet(const Facet& f) const { return facetContact(f, radius_, 0); }
+
+private:
+    double radius_;
+};
+
+class BullNoseCutter {
+public:
+    BullNoseCutter(double flat, double corner) : flat_(flat), corner_(corner) {}
+    double reach() const { return flat_ + corner_; }
+    double vertex(Vec3 p) const;
+    double edge(Vec3 p1, Vec3 p2) const;
+    double facet(const Facet& f) const { return facetContact(f, flat_, corner_); }
+
+private:
+    // Height of the cutter's surface above its tip at `radius` from the axis, and its slope.
+    double height(double radius) const;
+    double slope(double radius) const;
+    double flat_;
+    double corner_;
+};
+
+} // namespace plexmill::kernel
