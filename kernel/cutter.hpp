@@ -11,6 +11,8 @@
 
 #include "kernel/vec3.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 
@@ -65,6 +67,10 @@ class BallCutter {
 public:
     explicit BallCutter(double radius) : radius_(radius) {}
     double reach() const { return radius_; }
+    // Height of the cutter's surface above its tip at `radius` (≤ reach) from the axis.
+    double height(double radius) const {
+        return radius_ - std::sqrt(std::max(0.0, radius_ * radius_ - radius * radius));
+    }
     double vertex(Vec3 p) const;
     double edge(Vec3 p1, Vec3 p2) const;
     double facet(const Facet& f) const { return facetContact(f, 0, radius_); }
@@ -77,6 +83,7 @@ class FlatCutter {
 public:
     explicit FlatCutter(double radius) : radius_(radius) {}
     double reach() const { return radius_; }
+    double height(double) const { return 0; }
     double vertex(Vec3 p) const;
     double edge(Vec3 p1, Vec3 p2) const;
     double facet(const Facet& f) const { return facetContact(f, radius_, 0); }
@@ -89,13 +96,13 @@ class BullNoseCutter {
 public:
     BullNoseCutter(double flat, double corner) : flat_(flat), corner_(corner) {}
     double reach() const { return flat_ + corner_; }
+    double height(double radius) const;
     double vertex(Vec3 p) const;
     double edge(Vec3 p1, Vec3 p2) const;
     double facet(const Facet& f) const { return facetContact(f, flat_, corner_); }
 
 private:
-    // Height of the cutter's surface above its tip at `radius` from the axis, and its slope.
-    double height(double radius) const;
+    // The slope of the cutter's surface at `radius` from the axis.
     double slope(double radius) const;
     double flat_;
     double corner_;

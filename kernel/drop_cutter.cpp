@@ -83,8 +83,13 @@ double DropCutter::drop(double x, double y, Scratch& scratch) const {
                     if (entry->maxZ <= best) {
                         break; // the rest of the cell lies lower still
                     }
-                    if (entry->minX > x + r || entry->maxX < x - r || entry->minY > y + r ||
-                        entry->maxY < y - r || seen[entry->index] == query) {
+                    // No point of the triangle is nearer the axis than its bounds are,
+                    // and the cutter's surface rises with the distance from the axis.
+                    double dx = std::max({entry->minX - x, x - entry->maxX, 0.0});
+                    double dy = std::max({entry->minY - y, y - entry->maxY, 0.0});
+                    double squared = dx * dx + dy * dy;
+                    if (squared > r * r || seen[entry->index] == query ||
+                        entry->maxZ - cutter.height(std::sqrt(squared)) <= best) {
                         continue;
                     }
                     seen[entry->index] = query;

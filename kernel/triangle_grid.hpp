@@ -29,16 +29,25 @@ public:
     const std::vector<Facet>& facets() const { return facets_; }
     const Bounds& bounds() const { return bounds_; }
 
-    // Calls visit(entries, count) for each cell overlapping the square [x ± r] × [y ± r].
+    // Calls visit(entries, count) for each cell overlapping the square [x ± r] × [y ± r],
+    // the cell holding (x, y) first: what it finds lets the others stop early.
     template <typename Visit> void forCells(double x, double y, double r, Visit&& visit) const {
+        int centreX = cellX(x);
+        int centreY = cellY(y);
+        auto visitCell = [&](int cx, int cy) {
+            std::size_t cell = static_cast<std::size_t>(cy) * columns_ + cx;
+            visit(entries_.data() + starts_[cell], starts_[cell + 1] - starts_[cell]);
+        };
+        visitCell(centreX, centreY);
         int firstX = cellX(x - r);
         int lastX = cellX(x + r);
         int firstY = cellY(y - r);
         int lastY = cellY(y + r);
         for (int cy = firstY; cy <= lastY; ++cy) {
             for (int cx = firstX; cx <= lastX; ++cx) {
-                std::size_t cell = static_cast<std::size_t>(cy) * columns_ + cx;
-                visit(entries_.data() + starts_[cell], starts_[cell + 1] - starts_[cell]);
+                if (cx != centreX || cy != centreY) {
+                    visitCell(cx, cy);
+                }
             }
         }
     }
