@@ -44,7 +44,7 @@ double facetContact(const Facet& f, double flat, double corner) {
     if (n.z < 1e-9) {
         return noContact;
     }
-    double horizontal = std::hypot(n.x, n.y);
+    double horizontal = planeLength(n.x, n.y);
     // The contact point: from the axis, out along the facet's downhill direction to the
     // corner's centre ring, then down the facet's normal by the corner radius.
     double contactX = -corner * n.x;
@@ -63,7 +63,7 @@ double facetContact(const Facet& f, double flat, double corner) {
 bool makeEdgeFrame(Vec3 p1, Vec3 p2, EdgeFrame& frame) {
     double dx = p2.x - p1.x;
     double dy = p2.y - p1.y;
-    double length = std::hypot(dx, dy);
+    double length = planeLength(dx, dy);
     if (length < 1e-12) {
         return false;
     }
@@ -140,7 +140,7 @@ double BullNoseCutter::slope(double radius) const {
 }
 
 double BullNoseCutter::vertex(Vec3 p) const {
-    double radius = std::hypot(p.x, p.y);
+    double radius = planeLength(p.x, p.y);
     return radius <= reach() ? p.z - height(radius) : noContact;
 }
 
@@ -159,7 +159,7 @@ double BullNoseCutter::edge(Vec3 p1, Vec3 p2) const {
     if (low > high) {
         return noContact;
     }
-    auto radiusAt = [&](double u) { return std::hypot(e.distance, u - e.foot); };
+    auto radiusAt = [&](double u) { return planeLength(e.distance, u - e.foot); };
     auto rising = [&](double u) {
         double radius = radiusAt(u);
         double outward = radius > 0 ? (u - e.foot) / radius : 0;

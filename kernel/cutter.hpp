@@ -2,7 +2,7 @@
 // around the tool axis: a flat bottom of radius `flat` and a rounded corner of radius
 // `corner`, so a ball is (0, r), a flat end mill (R, 0) and a bull-nose (R - c, c). A stock
 // allowance grows the corner by the allowance, which turns a flat end mill into a
-// bull-nose; the caller lowers the result by the same amount.
+// bull-nose and puts the tip that much lower; the caller raises the result by the same amount.
 //
 // Each contact returns the height of the cutter's tip when it rests on the feature, or
 // `noContact` when the feature is out of reach. Candidates arrive in the cutter's frame: the

@@ -70,7 +70,7 @@ double DropCutter::drop(double x, double y, Scratch& scratch) const {
     std::uint32_t query = scratch.query_;
     std::uint32_t* seen = scratch.seen_.data();
     const Facet* facets = grid_.facets().data();
-    double best = floor_ + allowance_;
+    double best = floor_ - allowance_;
     std::visit(
         [&](const auto& cutter) {
             double r = cutter.reach();
@@ -98,11 +98,11 @@ double DropCutter::drop(double x, double y, Scratch& scratch) const {
             });
         },
         shape_);
-    return best - allowance_;
+    return best + allowance_;
 }
 
 double DropCutter::dropOverAll(double x, double y) const {
-    double best = floor_ + allowance_;
+    double best = floor_ - allowance_;
     std::visit(
         [&](const auto& cutter) {
             for (const Facet& facet : grid_.facets()) {
@@ -110,7 +110,7 @@ double DropCutter::dropOverAll(double x, double y) const {
             }
         },
         shape_);
-    return best - allowance_;
+    return best + allowance_;
 }
 
 } // namespace plexmill::kernel

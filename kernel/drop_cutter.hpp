@@ -27,7 +27,7 @@ public:
     };
 
     // Outside the model the cutter drops to `floor`. The allowance is the stock left on
-    // the model: the tip stands that much higher everywhere the model is in reach.
+    // the model: the cutter grown by it (whose tip lies that much lower) rests on the model.
     DropCutter(const Mesh& mesh, const CutterSpec& cutter, double allowance, double floor);
 
     double drop(double x, double y, Scratch& scratch) const;

@@ -5,6 +5,7 @@
 // the kernel keeps to one. The Orrin modules are not needed by this kernel and are ignored.
 #include "kernel/module_interface.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>

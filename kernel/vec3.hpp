@@ -26,11 +26,15 @@ inline double dot(Vec3 a, Vec3 b) {
 inline Vec3 cross(Vec3 a, Vec3 b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
+// std::hypot guards against overflow that millimetres never reach, at several times the cost.
+inline double planeLength(double x, double y) {
+    return std::sqrt(x * x + y * y);
+}
 inline double length(Vec3 a) {
     return std::sqrt(dot(a, a));
 }
 inline double distanceXY(Vec3 a, Vec3 b) {
-    return std::hypot(a.x - b.x, a.y - b.y);
+    return planeLength(a.x - b.x, a.y - b.y);
 }
 
 } // namespace plexmill::kernel

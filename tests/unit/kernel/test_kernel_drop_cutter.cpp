@@ -147,7 +147,9 @@ TEST(DropCutter, GridFindsWhatEveryTriangleGives) {
         DropCutter::Scratch scratch(drop);
         for (double x = -13; x <= 13; x += 0.77) {
             for (double y = -13; y <= 13; y += 1.3) {
-                ASSERT_EQ(drop.drop(x, y, scratch), drop.dropOverAll(x, y)) << x << " " << y;
+                // A triangle the grid missed would differ by far more than rounding.
+                ASSERT_NEAR(drop.drop(x, y, scratch), drop.dropOverAll(x, y), 1e-12)
+                    << x << " " << y;
             }
         }
         EXPECT_EQ(drop.drop(40, 40, scratch), -9);
