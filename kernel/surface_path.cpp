@@ -11,16 +11,18 @@ SurfacePath::SurfacePath(const DropCutter& cutter,
                          double tolerance,
                          double corner)
     : cutter_(cutter), sampleStep_(sampleStep), tolerance_(tolerance),
-      refines_(corner <= 0 || sampleStep * sampleStep / (8 * corner) > tolerance / 2) {}
+      longestChord_(corner > 0 ? std::sqrt(4 * corner * tolerance) : 0) {
+    if (longestChord_ < sampleStep) {
+        longestChord_ = 0;
+    }
+}
 
 void SurfacePath::appendInterval(std::vector<Vec3>& path,
                                  Vec3 from,
                                  Vec3 to,
                                  DropCutter::Scratch& scratch,
                                  std::size_t& queries) const {
-    if (refines_) {
-        split(path, from, to, scratch, queries);
-    }
+    split(path, from, to, scratch, queries);
     path.push_back(to);
 }
 
@@ -30,8 +32,10 @@ void SurfacePath::split(std::vector<Vec3>& path,
                         DropCutter::Scratch& scratch,
                         std::size_t& queries) const {
     double half = tolerance_ / 2;
-    if (std::abs(to.z - from.z) <= half) {
-        return; // a cliff is higher than that; anything lower the sample step already bounds
+    bool suspect =
+        longestChord_ > 0 ? length(to - from) > longestChord_ : std::abs(to.z - from.z) > half;
+    if (!suspect) {
+        return;
     }
     Vec3 middle{0.5 * (from.x + to.x), 0.5 * (from.y + to.y), 0};
     middle.z = cutter_.drop(middle.x, middle.y, scratch);

@@ -1,12 +1,14 @@
 // Turning drop-cutter samples into moves that stay on the surface within the tolerance.
 //
-// Between two samples the machine moves in a straight line. For a rounded cutter whose
-// corner is large against the sample step, that chord never sinks below the surface by more
-// than step² / (8 · corner), which the sample step keeps within half the tolerance. A flat
-// end mill (or a small corner) meets walls as cliffs in its height: there the interval is
-// split until the chord follows the surface, and a cliff narrower than half the tolerance
-// becomes a vertical move. Point reduction then drops every point that the straight line
-// past it misses by less than the other half of the tolerance.
+// Between two samples the machine moves in a straight line. Where the cutter rests on a
+// rounded part of itself, the heights it takes curve no tighter than its corner, so a chord
+// no longer than sqrt(4 · corner · tolerance) sinks at most half the tolerance below them;
+// on steep ground the chord between samples grows longer than the sample step, and such an
+// interval is split. A flat end mill (or a corner too small for the sample step) meets walls
+// as cliffs in its height: an interval whose ends differ by more than half the tolerance is
+// split. Splitting stops once the midpoint lies on the chord within half the tolerance; a
+// cliff narrower than half the tolerance becomes a vertical move. Point reduction then drops
+// every point that the straight line past it misses by less than the other half.
 #pragma once
 
 #include "kernel/drop_cutter.hpp"
@@ -19,9 +21,6 @@ namespace plexmill::kernel {
 class SurfacePath {
 public:
     SurfacePath(const DropCutter& cutter, double sampleStep, double tolerance, double corner);
-
-    // Whether chords between samples need checking (the cutter has a sharp corner).
-    bool refines() const { return refines_; }
 
     // Appends to `path` the points of the surface from `from` to `to` (both x, y and z given,
     // `to` included, `from` not), splitting the interval where the chord would cut in.
@@ -51,7 +50,7 @@ private:
     const DropCutter& cutter_;
     double sampleStep_;
     double tolerance_;
-    bool refines_;
+    double longestChord_; // 0 for a cutter too sharp to bound its chords this way
 };
 
 // Douglas–Peucker in 3D: keeps the ends and every point the reduced line would miss by more

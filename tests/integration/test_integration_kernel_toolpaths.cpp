@@ -219,7 +219,7 @@ TEST(KernelToolpaths, IndependentProgramsAgreeWithTheGcode) {
         {"pocket",
          "difference() { cube([30, 20, 10]); translate([8, 5, 4]) cube([14, 10, 10]); }",
          "cutter = ball\ndiameter = 4\nlength = 20\nstrategy = zlevel\nstepdown = 2.5\n"
-         "stepover = 1.5\nstock_allowance = 0.3\nangle = 90\ntolerance = 0.02\n",
+         "stepover = 1.5\nstock_allowance = 0.3\nangle = 90\ntolerance = 0.02\nmargin = 3\n",
          2,
          0.3,
          0.02},
