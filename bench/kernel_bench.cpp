@@ -86,15 +86,15 @@ int main(int argc, char** argv) {
                 many,
                 many / one);
 
-    Mesh small = relief(20, 50);
+    Mesh small = relief(60, 100);
     DropCutter cutter(small, job.cutter, 0, 0);
     DropCutter::Scratch scratch(cutter);
-    const int side = 60;
+    const int side = 40;
     double checksum = 0;
     auto start = Clock::now();
     for (int i = 0; i < side; ++i) {
         for (int j = 0; j < side; ++j) {
-            checksum += cutter.dropOverAll(i * 20.0 / side, j * 20.0 / side);
+            checksum += cutter.dropOverAll(i * 60.0 / side, j * 60.0 / side);
         }
     }
     double brute = seconds(start);
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     do {
         for (int i = 0; i < side; ++i) {
             for (int j = 0; j < side; ++j) {
-                checksum -= cutter.drop(i * 20.0 / side, j * 20.0 / side, scratch);
+                checksum -= cutter.drop(i * 60.0 / side, j * 60.0 / side, scratch);
             }
         }
         ++rounds;

@@ -78,24 +78,30 @@ double DropCutter::drop(double x, double y, Scratch& scratch) const {
             if (x + r < box.min.x || x - r > box.max.x || y + r < box.min.y || y - r > box.max.y) {
                 return;
             }
-            grid_.forCells(x, y, r, [&](const TriangleGrid::Entry* entry, std::size_t count) {
-                for (const TriangleGrid::Entry* end = entry + count; entry != end; ++entry) {
-                    if (entry->maxZ <= best) {
-                        break; // the rest of the cell lies lower still
+            grid_.forCells(
+                x, y, r, [&](const TriangleGrid::Entry* entry, std::size_t count, double cell) {
+                    // The cell's highest triangle comes first. No point of the cell is nearer
+                    // the axis than the cell is, and the cutter's surface rises with the
+                    // distance from the axis: the same bound as for one triangle below.
+                    if (cell > r * r || entry->maxZ - cutter.height(std::sqrt(cell)) <= best) {
+                        return;
                     }
-                    // No point of the triangle is nearer the axis than its bounds are,
-                    // and the cutter's surface rises with the distance from the axis.
-                    double dx = std::max({entry->minX - x, x - entry->maxX, 0.0});
-                    double dy = std::max({entry->minY - y, y - entry->maxY, 0.0});
-                    double squared = dx * dx + dy * dy;
-                    if (squared > r * r || seen[entry->index] == query ||
-                        entry->maxZ - cutter.height(std::sqrt(squared)) <= best) {
-                        continue;
+                    for (const TriangleGrid::Entry* end = entry + count; entry != end; ++entry) {
+                        if (entry->maxZ <= best) {
+                            break; // the rest of the cell lies lower still
+                        }
+                        // The same bound for the triangle's own bounds.
+                        double dx = std::max({entry->minX - x, x - entry->maxX, 0.0});
+                        double dy = std::max({entry->minY - y, y - entry->maxY, 0.0});
+                        double squared = dx * dx + dy * dy;
+                        if (squared > r * r || seen[entry->index] == query ||
+                            entry->maxZ - cutter.height(std::sqrt(squared)) <= best) {
+                            continue;
+                        }
+                        seen[entry->index] = query;
+                        best = contact(cutter, facets[entry->index], x, y, best);
                     }
-                    seen[entry->index] = query;
-                    best = contact(cutter, facets[entry->index], x, y, best);
-                }
-            });
+                });
         },
         shape_);
     return best + allowance_;

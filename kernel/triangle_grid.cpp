@@ -18,8 +18,9 @@ float up(double value) {
     return rounded < value ? std::nextafter(rounded, INFINITY) : rounded;
 }
 
-// Cells are half the cutter's reach wide: a query reads about 25 of them, and a triangle of a
-// fine mesh lands in one or two. Coarse meshes get cells no smaller than their triangles.
+// Cells are a quarter of the cutter's reach wide: a query looks at about 80 of them, most of
+// which the cell's top and distance rule out at once, and a triangle of a fine mesh lands in
+// one or two. Coarse meshes get cells no smaller than their triangles.
 double chooseCellSize(const Mesh& mesh, const Bounds& bounds, double reach) {
     double sizes = 0;
     for (const Triangle& t : mesh.triangles) {
@@ -27,7 +28,7 @@ double chooseCellSize(const Mesh& mesh, const Bounds& bounds, double reach) {
                  std::max({t.a.y, t.b.y, t.c.y}) - std::min({t.a.y, t.b.y, t.c.y});
     }
     double typical = sizes / (2.0 * static_cast<double>(mesh.triangles.size()));
-    double size = std::max(reach / 2, typical);
+    double size = std::max(reach / 4, typical);
     // Keep the cell table within a few entries per triangle however small the cutter.
     double width = bounds.max.x - bounds.min.x;
     double depth = bounds.max.y - bounds.min.y;

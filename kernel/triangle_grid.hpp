@@ -6,6 +6,7 @@
 #include "kernel/cutter.hpp"
 #include "kernel/mesh.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -29,25 +30,40 @@ public:
     const std::vector<Facet>& facets() const { return facets_; }
     const Bounds& bounds() const { return bounds_; }
 
-    // Calls visit(entries, count) for each cell overlapping the square [x ± r] × [y ± r],
-    // the cell holding (x, y) first: what it finds lets the others stop early.
+    // Calls visit(entries, count, distance²) for each non-empty cell overlapping the square
+    // [x ± r] × [y ± r], with the squared distance from (x, y) to the cell, in rings from the
+    // cell holding (x, y) outward: what the near cells give lets the far ones be skipped.
     template <typename Visit> void forCells(double x, double y, double r, Visit&& visit) const {
         int centreX = cellX(x);
         int centreY = cellY(y);
-        auto visitCell = [&](int cx, int cy) {
-            std::size_t cell = static_cast<std::size_t>(cy) * columns_ + cx;
-            visit(entries_.data() + starts_[cell], starts_[cell + 1] - starts_[cell]);
-        };
-        visitCell(centreX, centreY);
         int firstX = cellX(x - r);
         int lastX = cellX(x + r);
         int firstY = cellY(y - r);
         int lastY = cellY(y + r);
-        for (int cy = firstY; cy <= lastY; ++cy) {
-            for (int cx = firstX; cx <= lastX; ++cx) {
-                if (cx != centreX || cy != centreY) {
-                    visitCell(cx, cy);
-                }
+        auto visitCell = [&](int cx, int cy) {
+            if (cx < firstX || cx > lastX || cy < firstY || cy > lastY) {
+                return;
+            }
+            std::size_t cell = static_cast<std::size_t>(cy) * columns_ + cx;
+            std::uint32_t count = starts_[cell + 1] - starts_[cell];
+            if (count == 0) {
+                return;
+            }
+            double left = bounds_.min.x + cx * cellSize_;
+            double bottom = bounds_.min.y + cy * cellSize_;
+            double dx = std::max({left - x, x - (left + cellSize_), 0.0});
+            double dy = std::max({bottom - y, y - (bottom + cellSize_), 0.0});
+            visit(entries_.data() + starts_[cell], count, dx * dx + dy * dy);
+        };
+        int rings =
+            std::max({centreX - firstX, lastX - centreX, centreY - firstY, lastY - centreY});
+        visitCell(centreX, centreY);
+        for (int ring = 1; ring <= rings; ++ring) {
+            for (int i = -ring; i < ring; ++i) {
+                visitCell(centreX + i, centreY - ring);
+                visitCell(centreX + ring, centreY + i);
+                visitCell(centreX - i, centreY + ring);
+                visitCell(centreX - ring, centreY - i);
             }
         }
     }
