@@ -3,7 +3,7 @@
 //      triangles at 0.1 mm stepover and sample step, on one thread and on every processor;
 //   2. the triangle grid against trying every triangle, on a small relief (the brute force
 //      would take hours on the large one).
-// Run by hand: kernel_bench [THREADS]   (default: every processor)
+// Pass by hand: kernel_bench [THREADS]   (default: every processor)
 #include "kernel/drop_cutter.hpp"
 #include "kernel/job.hpp"
 #include "kernel/strategy.hpp"

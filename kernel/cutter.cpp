@@ -26,6 +26,7 @@ Facet makeFacet(Vec3 a, Vec3 b, Vec3 c) {
     }
     facet.normal = normal;
     facet.offset = dot(normal, a);
+    facet.horizontal = planeLength(normal.x, normal.y);
     return facet;
 }
 
@@ -37,14 +38,15 @@ bool insideXY(const Facet& f, double x, double y) {
     return (ab >= 0 && bc >= 0 && ca >= 0) || (ab <= 0 && bc <= 0 && ca <= 0);
 }
 
-double facetContact(const Facet& f, double flat, double corner) {
+double facetContact(const Facet& f, double flat, double corner, bool& inside) {
     const Vec3& n = f.normal;
+    inside = false;
     // Steep facets are reached first through their edges; their projection is a sliver on
     // which the inside test cannot be trusted.
     if (n.z < 1e-9) {
         return noContact;
     }
-    double horizontal = planeLength(n.x, n.y);
+    double horizontal = f.horizontal;
     // The contact point: from the axis, out along the facet's downhill direction to the
     // corner's centre ring, then down the facet's normal by the corner radius.
     double contactX = -corner * n.x;
@@ -53,9 +55,7 @@ double facetContact(const Facet& f, double flat, double corner) {
         contactX -= flat * n.x / horizontal;
         contactY -= flat * n.y / horizontal;
     }
-    if (!insideXY(f, contactX, contactY)) {
-        return noContact;
-    }
+    inside = insideXY(f, contactX, contactY);
     double contactZ = (f.offset - n.x * contactX - n.y * contactY) / n.z;
     return contactZ - corner + corner * n.z;
 }

@@ -19,6 +19,7 @@
 namespace plexmill::kernel {
 
 constexpr double noContact = -std::numeric_limits<double>::infinity();
+constexpr double noRise = std::numeric_limits<double>::infinity();
 
 enum class CutterKind { ball, flat, bullNose };
 
@@ -38,7 +39,8 @@ struct Facet {
     Vec3 b;
     Vec3 c;
     Vec3 normal;
-    double offset = 0; // dot(normal, a)
+    double offset = 0;     // dot(normal, a)
+    double horizontal = 0; // length of the normal's XY part
 };
 
 Facet makeFacet(Vec3 a, Vec3 b, Vec3 c);
@@ -46,8 +48,10 @@ Facet makeFacet(Vec3 a, Vec3 b, Vec3 c);
 // Whether (x, y) lies in the triangle's projection (boundary included).
 bool insideXY(const Facet& facet, double x, double y);
 
-// The facet contact of any torus; the shapes differ only in their two radii.
-double facetContact(const Facet& facet, double flat, double corner);
+// The height at which any torus rests on the facet's plane (the shapes differ only in their
+// two radii), and whether it touches the plane inside the facet; `noContact` for a facet too
+// steep to be touched first. No point of the facet lets the cutter stand higher.
+double facetContact(const Facet& facet, double flat, double corner, bool& inside);
 
 // The edge's geometry seen from the tool axis: `along` runs from p1 (0) to p2 (`length`), the
 // axis stands at `foot` along it and `distance` beside it; z rises by `slope` per mm.
@@ -67,13 +71,14 @@ class BallCutter {
 public:
     explicit BallCutter(double radius) : radius_(radius) {}
     double reach() const { return radius_; }
-    // Height of the cutter's surface above its tip at `radius` (≤ reach) from the axis.
-    double height(double radius) const {
-        return radius_ - std::sqrt(std::max(0.0, radius_ * radius_ - radius * radius));
+    // The squared distance from the axis at which the surface has risen by `rise` (> 0),
+    // infinite when it never does: what lets a query skip a triangle without a root.
+    double squaredRadiusForRise(double rise) const {
+        return rise < radius_ ? rise * (2 * radius_ - rise) : noRise;
     }
     double vertex(Vec3 p) const;
     double edge(Vec3 p1, Vec3 p2) const;
-    double facet(const Facet& f) const { return facetContact(f, 0, radius_); }
+    double facet(const Facet& f, bool& inside) const { return facetContact(f, 0, radius_, inside); }
 
 private:
     double radius_;
@@ -83,10 +88,10 @@ class FlatCutter {
 public:
     explicit FlatCutter(double radius) : radius_(radius) {}
     double reach() const { return radius_; }
-    double height(double) const { return 0; }
+    double squaredRadiusForRise(double) const { return noRise; }
     double vertex(Vec3 p) const;
     double edge(Vec3 p1, Vec3 p2) const;
-    double facet(const Facet& f) const { return facetContact(f, radius_, 0); }
+    double facet(const Facet& f, bool& inside) const { return facetContact(f, radius_, 0, inside); }
 
 private:
     double radius_;
@@ -97,9 +102,18 @@ public:
     BullNoseCutter(double flat, double corner) : flat_(flat), corner_(corner) {}
     double reach() const { return flat_ + corner_; }
     double height(double radius) const;
+    double squaredRadiusForRise(double rise) const {
+        if (rise >= corner_) {
+            return noRise;
+        }
+        double out = flat_ + std::sqrt(rise * (2 * corner_ - rise));
+        return out * out;
+    }
     double vertex(Vec3 p) const;
     double edge(Vec3 p1, Vec3 p2) const;
-    double facet(const Facet& f) const { return facetContact(f, flat_, corner_); }
+    double facet(const Facet& f, bool& inside) const {
+        return facetContact(f, flat_, corner_, inside);
+    }
 
 private:
     // The slope of the cutter's surface at `radius` from the axis.

@@ -43,10 +43,15 @@ double DropCutter::contact(const Cutter& cutter, const Facet& f, double x, doubl
         p->y -= y;
     }
     local.offset -= f.normal.x * x + f.normal.y * y;
-    double onFacet = cutter.facet(local);
-    if (onFacet != noContact) {
-        // Resting on the facet's inside, the cutter stands above the facet's every point.
-        return std::max(best, onFacet);
+    bool inside = false;
+    double onPlane = cutter.facet(local, inside);
+    if (onPlane != noContact) {
+        if (onPlane <= best) {
+            return best; // the cutter already stands above the facet's whole plane
+        }
+        if (inside) {
+            return onPlane; // resting inside the facet, it stands above its every point
+        }
     }
     const Vec3* corners[] = {&local.a, &local.b, &local.c};
     for (int i = 0; i < 3; ++i) {
@@ -78,12 +83,25 @@ double DropCutter::drop(double x, double y, Scratch& scratch) const {
             if (x + r < box.min.x || x - r > box.max.x || y + r < box.min.y || y - r > box.max.y) {
                 return;
             }
+            std::uint32_t holder = scratch.hint_;
+            auto tryTriangle = [&](std::uint32_t index) {
+                seen[index] = query;
+                double height = contact(cutter, facets[index], x, y, best);
+                if (height > best) {
+                    best = height;
+                    holder = index;
+                }
+            };
+            if (holder != Scratch::noHint) {
+                tryTriangle(holder);
+            }
             grid_.forCells(
                 x, y, r, [&](const TriangleGrid::Entry* entry, std::size_t count, double cell) {
                     // The cell's highest triangle comes first. No point of the cell is nearer
                     // the axis than the cell is, and the cutter's surface rises with the
                     // distance from the axis: the same bound as for one triangle below.
-                    if (cell > r * r || entry->maxZ - cutter.height(std::sqrt(cell)) <= best) {
+                    if (cell > r * r || entry->maxZ <= best ||
+                        cell >= cutter.squaredRadiusForRise(entry->maxZ - best)) {
                         return;
                     }
                     for (const TriangleGrid::Entry* end = entry + count; entry != end; ++entry) {
@@ -95,13 +113,13 @@ double DropCutter::drop(double x, double y, Scratch& scratch) const {
                         double dy = std::max({entry->minY - y, y - entry->maxY, 0.0});
                         double squared = dx * dx + dy * dy;
                         if (squared > r * r || seen[entry->index] == query ||
-                            entry->maxZ - cutter.height(std::sqrt(squared)) <= best) {
+                            squared >= cutter.squaredRadiusForRise(entry->maxZ - best)) {
                             continue;
                         }
-                        seen[entry->index] = query;
-                        best = contact(cutter, facets[entry->index], x, y, best);
+                        tryTriangle(entry->index);
                     }
                 });
+            scratch.hint_ = holder;
         },
         shape_);
     return best + allowance_;

@@ -20,10 +20,17 @@ public:
     public:
         explicit Scratch(const DropCutter& cutter) : seen_(cutter.grid_.facets().size(), 0) {}
 
+        // Queries along a row start from the triangle that held the cutter last time: tried
+        // first, it lifts the height so high that most others are skipped unread. The answer
+        // never depends on it, but which triangles are tried does, so a row starts afresh.
+        void forget() { hint_ = noHint; }
+
     private:
         friend class DropCutter;
+        static constexpr std::uint32_t noHint = UINT32_MAX;
         std::vector<std::uint32_t> seen_;
         std::uint32_t query_ = 0;
+        std::uint32_t hint_ = noHint;
     };
 
     // Outside the model the cutter drops to `floor`. The allowance is the stock left on

@@ -133,7 +133,7 @@ std::string computeJob(const std::filesystem::path& jobPath, const RunOptions& o
         job.strategy == Strategy::raster ? rasterFinishing(machining) : zLevelRoughing(machining);
 
     double lowest = std::numeric_limits<double>::infinity();
-    for (const Run& run : toolpath.runs) {
+    for (const Pass& run : toolpath.passes) {
         for (const Vec3& p : run.points) {
             lowest = std::min(lowest, p.z);
         }
@@ -183,7 +183,7 @@ std::string computeJob(const std::filesystem::path& jobPath, const RunOptions& o
                  seconds,
                  machining.threads,
                  seconds > 0 ? static_cast<double>(toolpath.cutterPositions) / seconds : 0.0,
-                 toolpath.runs.size(),
+                 toolpath.passes.size(),
                  summary.moves,
                  summary.cutLength,
                  summary.rapidLength);

@@ -143,7 +143,7 @@ writeGcode(const Toolpath& toolpath, const GcodeSettings& settings, GcodeSummary
     writer.line("G21 G90 G17 G94");
     writer.line("S" + formatNumber(settings.spindle) + " M3");
     bool first = true;
-    for (const Run& run : toolpath.runs) {
+    for (const Pass& run : toolpath.passes) {
         if (run.points.empty()) {
             continue;
         }

@@ -24,6 +24,7 @@ Toolpath rasterFinishing(const Machining& m) {
             // A zigzag runs every other row backwards, so each row starts where the last ended.
             bool backwards = job.zigzag && i % 2 == 1;
             std::vector<Vec3>& path = paths[i];
+            scratch.forget();
             path.reserve(row.samples);
             std::size_t count = 0;
             Vec3 previous;
@@ -47,17 +48,17 @@ Toolpath rasterFinishing(const Machining& m) {
     DropCutter::Scratch scratch(m.cutter);
     std::size_t linkQueries = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!job.zigzag || toolpath.runs.empty()) {
-            toolpath.runs.emplace_back();
+        if (!job.zigzag || toolpath.passes.empty()) {
+            toolpath.passes.emplace_back();
         } else {
             // The step to the next row follows the surface like the rows do.
-            std::vector<Vec3>& run = toolpath.runs.back().points;
+            std::vector<Vec3>& run = toolpath.passes.back().points;
             std::vector<Vec3> link{run.back()};
             surface.appendLine(link, run.back(), paths[i].front(), scratch, linkQueries);
             reducePath(link, job.tolerance / 2);
             run.insert(run.end(), link.begin() + 1, link.end() - 1);
         }
-        std::vector<Vec3>& run = toolpath.runs.back().points;
+        std::vector<Vec3>& run = toolpath.passes.back().points;
         run.insert(run.end(), paths[i].begin(), paths[i].end());
         std::vector<Vec3>().swap(paths[i]);
     }

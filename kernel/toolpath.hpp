@@ -9,12 +9,12 @@
 
 namespace plexmill::kernel {
 
-struct Run {
+struct Pass {
     std::vector<Vec3> points;
 };
 
 struct Toolpath {
-    std::vector<Run> runs;
+    std::vector<Pass> passes;
     std::size_t cutterPositions = 0; // drop-cutter queries made, for the log
 };
 

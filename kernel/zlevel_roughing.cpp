@@ -66,7 +66,7 @@ public:
             if (segments_[next].cut) {
                 continue;
             }
-            Run run;
+            Pass run;
             Segment* segment = &segments_[next];
             segment->cut = true;
             run.points = {segment->first, segment->last};
@@ -83,7 +83,7 @@ public:
                             run.points.end(),
                             [](Vec3 a, Vec3 b) { return a.x == b.x && a.y == b.y && a.z == b.z; }),
                 run.points.end());
-            toolpath.runs.push_back(std::move(run));
+            toolpath.passes.push_back(std::move(run));
         }
     }
 
@@ -158,6 +158,7 @@ Toolpath zLevelRoughing(const Machining& m) {
         [&](std::size_t i, DropCutter::Scratch& scratch) {
             const RasterRow& row = rows[i];
             heights[i].resize(row.samples);
+            scratch.forget();
             for (std::size_t k = 0; k < row.samples; ++k) {
                 Vec3 point = row.sample(k);
                 heights[i][k] = m.cutter.drop(point.x, point.y, scratch);

@@ -3,6 +3,7 @@
 // the server's file cache the second time; a bad job comes back as its error line.
 #include "tests/support/child_process.hpp"
 #include "tests/support/server_process.hpp"
+#include "tests/support/temp_folder.hpp"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -102,6 +103,47 @@ TEST(KernelJob, ConnectReturnsTheGcodeTheKernelComputes) {
     EXPECT_EQ(readText(home.path() / "result.ngc"),
               "ERROR: job line 2: cutter must be one of ball, flat, bullnose, not 'drill'\nACK\n");
     EXPECT_EQ(server.stop(), 0);
+}
+
+TEST(KernelJob, CommandLineMistakesAnswerWithAnErrorLine) {
+    TempFolder folder;
+    writeFile(folder / "job", "model = m.stl\n");
+    writeFile(folder / "millcore.dll", "not a library");
+    std::string exe = std::string(MILLCORE_KERNEL_DIR) + "/millcore.exe";
+    std::string dll = std::string(MILLCORE_KERNEL_DIR) + "/millcore.dll";
+    std::string job = (folder / "job").string();
+    // A shared library, but not a kernel module.
+    std::string library = "/lib/x86_64-linux-gnu/libm.so.6";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"-k", dll}, "usage: millcore [-p|--proc [N]] -k MODULE [-orrin MODULE] JOB"},
+        {{"-x", job},
+         "unknown option -x; usage: millcore [-p|--proc [N]] -k MODULE [-orrin "
+         "MODULE] JOB"},
+        {{"-k"}, "-k needs a path after it"},
+        {{"-k", dll, job, job}, "more than one job given: " + job + " and " + job},
+        {{"-k", library, job}, "the kernel module " + library + " is not a millcore module"},
+        {{"-p", "--proc", "-k", dll, "-orrin", "pxmkernel.dll", (folder / "none").string()},
+         "cannot read the job file '" + (folder / "none").string() + "'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> argv = {exe};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        auto result = run(argv);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.output, "ERROR: " + c.message + "\n");
+        EXPECT_NE(result.errors.find("millcore: error: " + c.message + "\n"), std::string::npos)
+            << result.errors;
+    }
+    auto broken = run({exe, "-k", (folder / "millcore.dll").string(), job});
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_TRUE(broken.output.starts_with("ERROR: cannot load the kernel module " +
+                                          (folder / "millcore.dll").string() + ": "))
+        << broken.output;
 }
 
 } // namespace

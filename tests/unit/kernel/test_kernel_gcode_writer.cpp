@@ -7,8 +7,8 @@ namespace {
 
 TEST(GcodeWriter, WritesModalMovesWithRetractsOnlyBetweenRuns) {
     Toolpath toolpath;
-    toolpath.runs = {kernel::Run{{{0, 0, 1}, {10, 0, 1}, {10, 5, 2}}},
-                     kernel::Run{{{20, 0, 0.5}, {20, 10, 0.5}, {20, 10.00001, 0.5}}}};
+    toolpath.passes = {kernel::Pass{{{0, 0, 1}, {10, 0, 1}, {10, 5, 2}}},
+                       kernel::Pass{{{20, 0, 0.5}, {20, 10, 0.5}, {20, 10.00001, 0.5}}}};
     GcodeSettings settings;
     settings.header = {"Job: a(b)\x01"};
     settings.spindle = 12000;
