@@ -111,7 +111,7 @@ BENCHMARK(BM_OpensslDgst)->Unit(benchmark::kMillisecond)->Iterations(3)->UseReal
 // Prints as usual and keeps each benchmark's throughput for the ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Pass>& runs) override {
+    void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
             auto bytes = run.counters.find("bytes_per_second");

@@ -1,5 +1,5 @@
 // Copying a 1 GiB cached file into a session (FILE_CACHE) against copies made the plain way,
-// in the same run: a read/write loop with 1 MiB pieces, and cp(1). Pass by hand:
+// in the same run: a read/write loop with 1 MiB pieces, and cp(1). Run by hand:
 //   file_cache_bench [FOLDER]   (default $TMPDIR or /tmp; needs about 4 GiB free there)
 // Prints the rates and the ratios, and whether the file system clones blocks (reflink).
 #include "service/server/file_cache_add.hpp"

@@ -3,7 +3,7 @@
 //      triangles at 0.1 mm stepover and sample step, on one thread and on every processor;
 //   2. the triangle grid against trying every triangle, on a small relief (the brute force
 //      would take hours on the large one).
-// Pass by hand: kernel_bench [THREADS]   (default: every processor)
+// Run by hand: kernel_bench [THREADS]   (default: every processor)
 #include "kernel/drop_cutter.hpp"
 #include "kernel/job.hpp"
 #include "kernel/strategy.hpp"
@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -43,6 +44,12 @@ double seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// Processor seconds of the whole process, every thread: on a shared machine the wall clock
+// says how much of the machine we got, this says how much work a position takes.
+double processorSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
 // Raster finishing over the whole relief; returns cutter positions per second.
 double finishingRate(const Mesh& mesh, const Job& job, unsigned threads) {
     DropCutter cutter(mesh, job.cutter, 0, 0);
@@ -55,13 +62,18 @@ double finishingRate(const Mesh& mesh, const Job& job, unsigned threads) {
                         threads,
                         [](double) {}};
     auto start = Clock::now();
+    double processor = processorSeconds();
     Toolpath toolpath = rasterFinishing(machining);
     double elapsed = seconds(start);
-    std::printf("  %u thread%s: %zu cutter positions in %.2f s\n",
+    processor = processorSeconds() - processor;
+    std::printf("  %u thread%s: %zu cutter positions in %.2f s (%.2f processor seconds, %.1f "
+                "us each)\n",
                 threads,
                 threads == 1 ? "" : "s",
                 toolpath.cutterPositions,
-                elapsed);
+                elapsed,
+                processor,
+                1e6 * processor / static_cast<double>(toolpath.cutterPositions));
     return static_cast<double>(toolpath.cutterPositions) / elapsed;
 }
 
@@ -92,14 +104,17 @@ int main(int argc, char** argv) {
     const int side = 40;
     double checksum = 0;
     auto start = Clock::now();
+    double processor = processorSeconds();
     for (int i = 0; i < side; ++i) {
         for (int j = 0; j < side; ++j) {
             checksum += cutter.dropOverAll(i * 60.0 / side, j * 60.0 / side);
         }
     }
     double brute = seconds(start);
+    double bruteProcessor = processorSeconds() - processor;
     int rounds = 0;
     start = Clock::now();
+    processor = processorSeconds();
     do {
         for (int i = 0; i < side; ++i) {
             for (int j = 0; j < side; ++j) {
@@ -109,13 +124,18 @@ int main(int argc, char** argv) {
         ++rounds;
     } while (seconds(start) < 0.5);
     double grid = seconds(start) / rounds;
-    std::printf("grid against every triangle, %zu triangles, %d points: brute force %.4f s, "
-                "grid %.6f s, ratio %.0f (check %g)\n",
+    double gridProcessor = (processorSeconds() - processor) / rounds;
+    std::printf("grid against every triangle, %zu triangles, %d points: brute force %.4f s "
+                "(%.4f processor), grid %.6f s (%.6f processor), ratio %.0f wall, %.0f "
+                "processor (check %g)\n",
                 small.triangles.size(),
                 side * side,
                 brute,
+                bruteProcessor,
                 grid,
+                gridProcessor,
                 brute / grid,
-                checksum / rounds);
+                bruteProcessor / gridProcessor,
+                checksum);
     return 0;
 }

@@ -178,7 +178,7 @@ std::string computeJob(const std::filesystem::path& jobPath, const RunOptions& o
     double seconds = std::chrono::duration<double>(computed - started).count();
     std::fprintf(options.log,
                  "millcore: %zu cutter positions in %.3f s with %u threads (%.0f per second); "
-                 "%zu runs, %zu moves, cut %.1f mm, rapid %.1f mm\n",
+                 "%zu passes, %zu moves, cut %.1f mm, rapid %.1f mm\n",
                  toolpath.cutterPositions,
                  seconds,
                  machining.threads,
