@@ -3,6 +3,7 @@
 #include "kernel/error.hpp"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 
 namespace plexmill::kernel {
 namespace {
@@ -208,7 +210,8 @@ Mesh parseStl(std::string_view bytes, std::string_view name) {
 Mesh readStl(const std::filesystem::path& path, std::string_view name) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw JobError("cannot open model " + quoted(name) + ": " + std::strerror(errno));
+        throw JobError("cannot open model " + quoted(name) + ": " +
+                       std::generic_category().message(errno));
     }
     std::string bytes((std::istreambuf_iterator<char>(file)), {});
     if (file.bad()) {
