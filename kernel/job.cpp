@@ -21,6 +21,18 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// User text quoted back in a message, with control bytes shown as '?': the message ends up
+// on a terminal and as the result line.
+std::string shown(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
 class LineReader {
 public:
     LineReader(std::size_t line, std::string key, std::string_view value)
@@ -35,7 +47,7 @@ public:
         auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
             !std::isfinite(value)) {
-            fail("must be a number, not '" + std::string(text) + "'");
+            fail("must be a number, not '" + shown(text) + "'");
         }
         return value;
     }
@@ -67,7 +79,7 @@ public:
             }
             names += (names.empty() ? "" : ", ") + std::string(name);
         }
-        fail("must be one of " + names + ", not '" + std::string(value_) + "'");
+        fail("must be one of " + names + ", not '" + shown(value_) + "'");
     }
 
     std::vector<double> numbers() const {
@@ -107,8 +119,8 @@ const std::map<std::string, Setter, std::less<>>& setters() {
              // Models are files sent with the job: they sit beside it, under a plain name.
              if (name.empty() || name == "." || name == ".." ||
                  name.find_first_of("/\\") != std::string_view::npos) {
-                 r.fail("must be the plain name of a file sent with the job, not '" +
-                        std::string(name) + "'");
+                 r.fail("must be the plain name of a file sent with the job, not '" + shown(name) +
+                        "'");
              }
              job.model = name;
          }},
@@ -227,14 +239,14 @@ Job parseJob(std::string_view text) {
         std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) {
             throw JobError("job line " + std::to_string(lineNumber) +
-                           ": expected 'key = value', found '" + std::string(line) + "'");
+                           ": expected 'key = value', found '" + shown(line) + "'");
         }
         std::string key(trim(line.substr(0, equals)));
         std::string_view value = trim(line.substr(equals + 1));
         auto setter = setters().find(key);
         if (setter == setters().end()) {
-            throw JobError("job line " + std::to_string(lineNumber) + ": unknown key '" + key +
-                           "'");
+            throw JobError("job line " + std::to_string(lineNumber) + ": unknown key '" +
+                           shown(key) + "'");
         }
         if (!given.insert(key).second) {
             throw JobError("job line " + std::to_string(lineNumber) + ": " + key +

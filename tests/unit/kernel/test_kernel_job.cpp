@@ -57,6 +57,7 @@ TEST(JobFile, RefusesWithTheLineAndTheReason) {
     };
     const Case cases[] = {
         {validJob + "stepovr = 3\n", "job line 14: unknown key 'stepovr'"},
+        {validJob + "\x01key\x1b = 1\n", "job line 14: unknown key '?key?'"},
         {validJob + "feed = 10\n", "job line 14: feed is given twice"},
         {validJob + "angle 30\n", "job line 14: expected 'key = value', found 'angle 30'"},
         {validJob + "angle =\n", "job line 14: angle has no value"},
