@@ -11,6 +11,16 @@ PLEXMILL_PACKAGES=(
   iproute2 util-linux procps socat python3
   chromium fonts-dejavu-core
 )
+# What checks the reference kernel's output: openscad makes models, admesh checks them and
+# LinuxCNC's rs274 interprets the G-code (linuxcnc-uspace puts it in /usr/bin).
+PLEXMILL_KERNEL_TEST_PACKAGES=(openscad admesh linuxcnc-uspace)
+PLEXMILL_PACKAGES+=("${PLEXMILL_KERNEL_TEST_PACKAGES[@]}")
+# What scripts/demo needs: the build, namespaces and python3; no browser.
+PLEXMILL_DEMO_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
+  iproute2 util-linux procps python3
+)
 
 # Node.js and npm run the browser tests; machines that bring their own are left alone.
 install_node() {

@@ -23,9 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kGuid = "{6F9619FF-8B86-D011-B42D-00C04FC964FF}";
-const char* const kFileNames[] = {"millcore.exe", "millcore.dll", "pxmkernel.dll", "pxmcomponents.dll"};
+const char* const kFileNames[] = {
+    "millcore.exe", "millcore.dll", "pxmkernel.dll", "pxmcomponents.dll"};
 
-std::string text(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+std::string text(const Bytes& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 // The four kernel files of one upload, each signed by an allowed signer.
 std::vector<std::string> signedKernelFiles(const std::string& version) {
@@ -60,7 +63,8 @@ class KernelUpload : public testing::Test {
 protected:
     void SetUp() override {
         TestPki::shared().trustRoot();
-        server = std::make_unique<ServerProcess>(home, std::vector<std::string>{"--rating", "5000"});
+        server =
+            std::make_unique<ServerProcess>(home, std::vector<std::string>{"--rating", "5000"});
         ASSERT_TRUE(server->waitUntilReady()) << server->process().errors();
     }
     void TearDown() override { EXPECT_EQ(server->stop(), 0); }
@@ -109,16 +113,20 @@ TEST_F(KernelUpload, RefusedUploadsLeaveThePreviousKernelAsItWas) {
         bool disconnect;
     };
     const Case cases[] = {
-        {"a zero-byte module", prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + "0\n", false},
+        {"a zero-byte module",
+         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + "0\n",
+         false},
         {"an unsigned module",
-         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + std::to_string(unsigned_module.size()) +
-             "\n" + unsigned_module,
+         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] +
+             std::to_string(unsigned_module.size()) + "\n" + unsigned_module,
          false},
         {"a module cut short by the client",
-         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + std::to_string(newer[1].size()) + "\n" +
-             newer[1].substr(0, newer[1].size() / 2),
+         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] +
+             std::to_string(newer[1].size()) + "\n" + newer[1].substr(0, newer[1].size() / 2),
          true},
-        {"an oversized module", prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + "67108865\n", false},
+        {"an oversized module",
+         prefix + std::to_string(newer[0].size()) + "\n" + newer[0] + "67108865\n",
+         false},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
