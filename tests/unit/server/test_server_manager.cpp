@@ -100,17 +100,17 @@ TEST(Discovery, KnownServersRefreshAndExpire) {
     Time start(13'000'000'000'000'000ULL);
     learnServer(manager, "10.77.0.2", "x/advertise\nREVISION:42604\nHTTP:YES\n", start);
     ASSERT_EQ(manager.knownServers.size(), 1U);
-    EXPECT_EQ(manager.knownServers[0].revision, 42604U);
-    EXPECT_TRUE(manager.knownServers[0].http);
+    EXPECT_EQ(manager.knownServers.list()[0].revision, 42604U);
+    EXPECT_TRUE(manager.knownServers.list()[0].http);
     // A known server refreshes its time only; a changed HTTP value waits for expiry.
     learnServer(manager, "10.77.0.2", "x/advertise\nREVISION:1\nHTTP:NO\n", Time(start.value() + 100'000'000));
     ASSERT_EQ(manager.knownServers.size(), 1U);
-    EXPECT_TRUE(manager.knownServers[0].http);
-    EXPECT_EQ(manager.knownServers[0].lastSeen.value(), start.value() + 100'000'000);
+    EXPECT_TRUE(manager.knownServers.list()[0].http);
+    EXPECT_EQ(manager.knownServers.list()[0].lastSeen.value(), start.value() + 100'000'000);
     learnServer(manager, "10.77.0.3", "x/advertise\nREVISION:abc\n", Time(start.value() + 401'000'000));
     ASSERT_EQ(manager.knownServers.size(), 1U);
-    EXPECT_EQ(manager.knownServers[0].address, "10.77.0.3");
-    EXPECT_EQ(manager.knownServers[0].revision, 0U);
+    EXPECT_EQ(manager.knownServers.list()[0].address, "10.77.0.3");
+    EXPECT_EQ(manager.knownServers.list()[0].revision, 0U);
 }
 
 } // namespace
