@@ -333,7 +333,8 @@ std::size_t Socket::sendWithin(const void* buffer, std::size_t size, std::uint32
         if (fd < 0) {
             raise(IOException(windowsError(EBADF)));
         }
-        if (auto sent = trySend(buffer, size, MSG_DONTWAIT)) {
+        // Without a time-out a blocking socket waits inside the send, as it always has.
+        if (auto sent = trySend(buffer, size, timeout == kInfinite ? 0 : MSG_DONTWAIT)) {
             return *sent;
         }
         SendWait waiting(impl_->sendWaitingSince_);

@@ -125,8 +125,9 @@ public:
     // Waits at most `timeout` for data (or the end of the stream), then receives as receive
     // does; IOTimedOutException 10060 when nothing came in time. For blocking sockets.
     std::size_t receiveWithin(void* buffer, std::size_t size, std::uint32_t timeout);
-    // Since when (monotonic microseconds, program clock) a sendWithin or sendAll has been
-    // waiting for the peer to make room; 0 while none waits. Any thread may ask.
+    // Since when (monotonic microseconds, program clock) a sendWithin or sendAll with a
+    // time-out has been waiting for the peer to make room; 0 while none waits. Any thread
+    // may ask.
     std::uint64_t sendWaitingSince() const;
 
     // Datagrams. Timed out throws IOTimedOutException 10060; every other failure IOException

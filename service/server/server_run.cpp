@@ -87,6 +87,10 @@ bool openSockets(Manager& manager, Sockets& sockets) {
     using tnw::util::format;
     using tnw::util::printError;
     const auto& config = manager.config;
+    // Room for the connections the server lets wait for admission: with a queue as short as
+    // the session limit, a burst of clients found it full and waited seconds for the retry of
+    // their connection request.
+    int backlog = static_cast<int>(std::max<std::size_t>(config.maximumSessions, kWaitingConnectionLimit));
     if (!sockets.sessionListener.create(true)) {
         return false;
     }
@@ -108,7 +112,7 @@ bool openSockets(Manager& manager, Sockets& sockets) {
         printError(format("Failed to bind to port %1.", config.port));
         return false;
     }
-    if (!sockets.sessionListener.listen(static_cast<int>(config.maximumSessions))) {
+    if (!sockets.sessionListener.listen(backlog)) {
         printError("Failed to listen for connections.");
         return false;
     }
@@ -121,7 +125,7 @@ bool openSockets(Manager& manager, Sockets& sockets) {
             printError(format("Failed to bind HTTP to port %1.", config.httpStatusPort));
             return false;
         }
-        if (!sockets.httpListener.listen(static_cast<int>(config.maximumSessions))) {
+        if (!sockets.httpListener.listen(backlog)) {
             printError("Failed to listen for HTTP connections.");
             return false;
         }

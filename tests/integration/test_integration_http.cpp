@@ -263,7 +263,9 @@ TEST(HttpStatusPort, KeepAliveSequencesWithCurlHttpClientAndH11) {
     EXPECT_EQ(curl.errors.find("Excess found"), std::string::npos) << curl.errors;
     EXPECT_EQ(curl.errors.find("Leftovers after chunking"), std::string::npos) << curl.errors;
 
-    auto python = run({"python3",
+    // The system's interpreter, which the Debian package of h11 is installed for (another
+    // python3 may come first on the PATH).
+    auto python = run({"/usr/bin/python3",
                        (std::filesystem::path(PLEXMILL_SOURCE_DIR) /
                         "tests/integration/data/keep_alive_clients.py")
                            .string(),

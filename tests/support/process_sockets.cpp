@@ -1,15 +1,14 @@
 #include "tests/support/process_sockets.hpp"
 
+#include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sstream>
+#include <string>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 
 namespace tnw::test {
 

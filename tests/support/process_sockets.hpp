@@ -2,10 +2,9 @@
 // descriptor (pidfd_getfd, which needs the rights of a debugger over that process).
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
+#include <sys/types.h>
 
 namespace tnw::test {
 
