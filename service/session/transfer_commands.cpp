@@ -317,9 +317,13 @@ void handleKernel(Session& session) {
         session.terminate(kTerminated);
         return;
     }
+    {
+        // Entered before the acknowledgement: a client that asks IS_CACHED right after it
+        // must find the kernel it was told is stored.
+        Lock lock(globalLock());
+        manager.kernelUploads[guid] = tnw::util::Time::now();
+    }
     session.sendText("ACK\n");
-    Lock lock(globalLock());
-    manager.kernelUploads[guid] = tnw::util::Time::now();
 }
 
 void handleIsCached(Session& session) {
