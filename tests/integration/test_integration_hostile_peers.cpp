@@ -247,6 +247,11 @@ TEST(HostilePeers, IdleConnectionsCannotLockOutAClientThatTalks) {
 }
 
 TEST(HostilePeers, RunningOutOfDescriptorsNeitherSpinsNorLocksOutForGood) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The address and undefined-behaviour checks open descriptors of their own to look at
+    // memory; in a process that has none left they report faults that are not there.
+    GTEST_SKIP() << "needs a server built without the address sanitizer";
+#endif
     // A hard limit the server cannot raise, and room in the listen queue for what it cannot take.
     LimitedServer server("48:48", {{"maximum number of sessions", 40}});
     ASSERT_TRUE(server.ready());
