@@ -90,7 +90,8 @@ bool openSockets(Manager& manager, Sockets& sockets) {
     // Room for the connections the server lets wait for admission: with a queue as short as
     // the session limit, a burst of clients found it full and waited seconds for the retry of
     // their connection request.
-    int backlog = static_cast<int>(std::max<std::size_t>(config.maximumSessions, kWaitingConnectionLimit));
+    int backlog =
+        static_cast<int>(std::max<std::size_t>(config.maximumSessions, kWaitingConnectionLimit));
     if (!sockets.sessionListener.create(true)) {
         return false;
     }

@@ -342,7 +342,8 @@ TEST(HttpStatusPort, ClientsThatNeverReadHoldNeitherTheirPlacesNorOthersOut) {
     while (ended < stalled.size() && std::chrono::steady_clock::now() < deadline) {
         server.home().advanceClock(11'000'000);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ended = static_cast<std::size_t>(std::count_if(stalled.begin(), stalled.end(), endedByServer));
+        ended =
+            static_cast<std::size_t>(std::count_if(stalled.begin(), stalled.end(), endedByServer));
     }
     EXPECT_EQ(ended, stalled.size());
     for (int fd : stalled) {

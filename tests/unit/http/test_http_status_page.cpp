@@ -192,7 +192,9 @@ TEST_F(StatusPage, NamesOfManyPeersCostOneBoundedWaitAndComeLater) {
                                          {}});
     struct Timeout {
         Timeout() { tnw::util::NameResolver::setTimeout(300'000); }
-        ~Timeout() { tnw::util::NameResolver::setTimeout(tnw::util::NameResolver::kDefaultTimeout); }
+        ~Timeout() {
+            tnw::util::NameResolver::setTimeout(tnw::util::NameResolver::kDefaultTimeout);
+        }
     } timeout;
     for (std::uint8_t host = 1; host <= 20; ++host) {
         server::recordRequest(manager, {address(10, 31, 0, host), 1}, server::RequestRecord::Http);

@@ -116,7 +116,9 @@ TEST(Discovery, KnownServersRefreshAndExpire) {
 TEST(Discovery, KnownServersDropTheLongestUnheardBeyond1024) {
     KnownServers known;
     Time start(13'000'000'000'000'000ULL);
-    auto address = [](int index) { return "10.0." + std::to_string(index / 256) + "." + std::to_string(index % 256); };
+    auto address = [](int index) {
+        return "10.0." + std::to_string(index / 256) + "." + std::to_string(index % 256);
+    };
     for (int index = 0; index < 1024; ++index) {
         known.learn({Time(start.value() + index), address(index), 1, false});
     }
