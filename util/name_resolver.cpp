@@ -3,6 +3,7 @@
 #include "util/name_resolution.hpp"
 #include "util/sync.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,11 +16,18 @@
 namespace tnw::util {
 
 struct NameResolver::Storage {
+    using Clock = std::chrono::steady_clock;
+
     std::mutex mutex;
     std::map<std::string, std::uint32_t> addresses; // guarded by mutex
     std::map<std::uint32_t, std::string> names;     // guarded by mutex
     Lookups lookups;                                // guarded by mutex
     std::atomic<std::uint32_t> timeout{kDefaultTimeout};
+    // lookupNames: address -> end of the first wait for it, while its lookup runs.
+    std::map<std::uint32_t, Clock::time_point> namesUnderWay; // guarded by mutex
+    // lookupNames: address -> until when a lookup that found nothing is not repeated.
+    std::map<std::uint32_t, Clock::time_point> unnamedUntil; // guarded by mutex
+    std::condition_variable nameFound;                       // a lookupNames lookup ended
 };
 
 // One lookup, shared by the caller and the resolver thread, which may outlive the caller's
@@ -144,6 +152,76 @@ void NameResolver::add(const std::string& name, std::uint32_t address) {
     std::lock_guard lock(cache.mutex);
     cache.addresses[name] = address;
     cache.names[address] = name;
+}
+
+void NameResolver::lookupNames(const std::vector<std::uint32_t>& addresses) {
+    using Clock = Storage::Clock;
+    Storage& cache = storage();
+    std::uint32_t timeout = cache.timeout.load();
+    if (timeout == 0) {
+        for (std::uint32_t address : addresses) {
+            lookupName(address);
+        }
+        return;
+    }
+    std::unique_lock lock(cache.mutex);
+    Clock::time_point now = Clock::now();
+    std::erase_if(cache.unnamedUntil, [now](const auto& unnamed) { return unnamed.second <= now; });
+    Clock::time_point waitUntil = now;
+    std::vector<std::uint32_t> waitingFor;
+    for (std::uint32_t address : addresses) {
+        if (address == 0 || cache.names.contains(address) || cache.unnamedUntil.contains(address)) {
+            continue;
+        }
+        auto underWay = cache.namesUnderWay.find(address);
+        if (underWay == cache.namesUnderWay.end()) {
+            try {
+                std::thread([address, hostName = cache.lookups.hostName] {
+                    ::pthread_setname_np(::pthread_self(), "NameResolver");
+                    std::string name;
+                    try {
+                        name = hostName(address);
+                    } catch (...) {
+                        // Nothing found; remembered as such below.
+                    }
+                    Storage& found = storage();
+                    {
+                        std::lock_guard lock(found.mutex);
+                        found.namesUnderWay.erase(address);
+                        if (name.empty()) {
+                            found.unnamedUntil[address] =
+                                Clock::now() + std::chrono::microseconds(kUnnamedMemory);
+                        } else {
+                            found.addresses[name] = address;
+                            found.names[address] = name;
+                        }
+                    }
+                    found.nameFound.notify_all();
+                }).detach();
+            } catch (const std::system_error&) {
+                continue; // no thread to spare: as if the lookup had taken too long
+            }
+            underWay =
+                cache.namesUnderWay.emplace(address, now + std::chrono::microseconds(timeout))
+                    .first;
+        }
+        waitUntil = std::max(waitUntil, underWay->second);
+        waitingFor.push_back(address);
+    }
+    cache.nameFound.wait_until(lock, waitUntil, [&cache, &waitingFor] {
+        return std::none_of(waitingFor.begin(), waitingFor.end(), [&cache](std::uint32_t address) {
+            return cache.namesUnderWay.contains(address);
+        });
+    });
+}
+
+std::optional<std::string> NameResolver::knownName(std::uint32_t address) {
+    Storage& cache = storage();
+    std::lock_guard lock(cache.mutex);
+    if (auto hit = cache.names.find(address); hit != cache.names.end()) {
+        return hit->second;
+    }
+    return std::nullopt;
 }
 
 void NameResolver::setTimeout(std::uint32_t microseconds) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tnw::util {
 
@@ -23,6 +24,17 @@ public:
     static std::uint32_t lookupAddress(const std::string& name);
     // Stores both directions; an empty name or a zero address is not stored.
     static void add(const std::string& name, std::uint32_t address);
+
+    // Looks the names of all these addresses up at once, and waits at most one time-out for
+    // them together however many there are: a page that names many peers costs one bounded
+    // wait, not one per peer. Unlike lookupName, an answer that comes after the wait is kept,
+    // so that the next page shows it. A lookup still under way from an earlier call is not
+    // started again, nor waited for past the end of its own first wait; an address whose
+    // lookup found nothing is not asked again for kUnnamedMemory.
+    static void lookupNames(const std::vector<std::uint32_t>& addresses);
+    static constexpr std::uint32_t kUnnamedMemory = 60'000'000; // microseconds
+    // The cached name of an address, without looking it up.
+    static std::optional<std::string> knownName(std::uint32_t address);
 
     // Microseconds a lookup may take; 0 looks up on the calling thread without a bound.
     static void setTimeout(std::uint32_t microseconds);

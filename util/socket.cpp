@@ -1,5 +1,6 @@
 #include "util/socket.hpp"
 
+#include "util/clock.hpp"
 #include "util/exception.hpp"
 #include "util/windows_error.hpp"
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -93,6 +95,20 @@ void waitWritable(int fd) {
     }
 }
 
+// Marks a send as waiting for room for as long as it waits.
+class SendWait {
+public:
+    explicit SendWait(std::atomic<std::uint64_t>& since) : since_(since) {
+        since_ = std::max<std::uint64_t>(monotonicMicroseconds(), 1);
+    }
+    ~SendWait() { since_ = 0; }
+    SendWait(const SendWait&) = delete;
+    SendWait& operator=(const SendWait&) = delete;
+
+private:
+    std::atomic<std::uint64_t>& since_;
+};
+
 } // namespace
 
 Socket::SocketHandleImpl::~SocketHandleImpl() {
@@ -152,7 +168,10 @@ bool Socket::listen(int backlog) {
     return fd >= 0 && ::listen(fd, backlog) == 0;
 }
 
-Socket Socket::accept() {
+Socket Socket::accept(bool* outOfResources) {
+    if (outOfResources != nullptr) {
+        *outOfResources = false;
+    }
     int fd = this->fd();
     if (fd < 0) {
         return {};
@@ -166,6 +185,10 @@ Socket Socket::accept() {
         accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, flags);
     } while (accepted < 0 && errno == EINTR);
     if (accepted < 0) {
+        if (outOfResources != nullptr) {
+            *outOfResources =
+                errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+        }
         return {};
     }
     Socket connection = adopt(accepted);
@@ -233,6 +256,12 @@ bool Socket::setReceiveTimeout(std::uint32_t milliseconds) {
     return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
 }
 
+bool Socket::setNoDelay(bool noDelay) {
+    int fd = this->fd();
+    int value = noDelay ? 1 : 0;
+    return fd >= 0 && ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0;
+}
+
 InetAddress Socket::getLocalAddress() const {
     sockaddr_storage local{};
     socklen_t length = sizeof local;
@@ -269,25 +298,62 @@ void Socket::shutdownSend() {
     }
 }
 
-std::size_t Socket::send(const void* buffer, std::size_t size) {
+std::optional<std::size_t> Socket::trySend(const void* buffer, std::size_t size, int flags) {
     int fd = this->fd();
-    if (fd < 0) {
-        return 0;
-    }
     for (;;) {
-        ssize_t sent = ::send(fd, buffer, std::min(size, kMaxTransfer), MSG_NOSIGNAL);
+        ssize_t sent = ::send(fd, buffer, std::min(size, kMaxTransfer), MSG_NOSIGNAL | flags);
         if (sent >= 0) {
             impl_->bytesWritten.fetch_add(static_cast<std::uint64_t>(sent));
             return static_cast<std::size_t>(sent);
         }
-        if (errno != EINTR) {
-            std::uint32_t code = transferError(errno, fd, impl_->sendShutDown_);
-            if (code == error::kWouldBlock) {
-                return 0;
-            }
-            raiseStreamError(code);
+        if (errno == EINTR) {
+            continue;
+        }
+        if ((flags & MSG_DONTWAIT) != 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return std::nullopt;
+        }
+        std::uint32_t code = transferError(errno, fd, impl_->sendShutDown_);
+        if (code == error::kWouldBlock) {
+            return std::nullopt;
+        }
+        raiseStreamError(code);
+    }
+}
+
+std::size_t Socket::send(const void* buffer, std::size_t size) {
+    if (fd() < 0) {
+        return 0;
+    }
+    return trySend(buffer, size, 0).value_or(0);
+}
+
+std::size_t Socket::sendWithin(const void* buffer, std::size_t size, std::uint32_t timeout) {
+    for (;;) {
+        int fd = this->fd();
+        if (fd < 0) {
+            raise(IOException(windowsError(EBADF)));
+        }
+        // Without a time-out a blocking socket waits inside the send, as it always has.
+        if (auto sent = trySend(buffer, size, timeout == kInfinite ? 0 : MSG_DONTWAIT)) {
+            return *sent;
+        }
+        SendWait waiting(impl_->sendWaitingSince_);
+        if (!waitForDescriptor(fd, POLLOUT, timeout)) {
+            raise(IOTimedOutException(error::kTimedOut));
         }
     }
+}
+
+std::size_t Socket::receiveWithin(void* buffer, std::size_t size, std::uint32_t timeout) {
+    int fd = this->fd();
+    if (fd >= 0 && !waitForDescriptor(fd, POLLIN, timeout)) {
+        raise(IOTimedOutException(error::kTimedOut));
+    }
+    return receive(buffer, size);
+}
+
+std::uint64_t Socket::sendWaitingSince() const {
+    return impl_ ? impl_->sendWaitingSince_.load() : 0;
 }
 
 std::size_t Socket::receive(void* buffer, std::size_t size) {
@@ -318,18 +384,10 @@ std::size_t Socket::receive(void* buffer, std::size_t size) {
     }
 }
 
-void Socket::sendAll(const void* buffer, std::size_t size) {
+void Socket::sendAll(const void* buffer, std::size_t size, std::uint32_t timeout) {
     const auto* next = static_cast<const char*>(buffer);
     while (size > 0) {
-        int fd = this->fd();
-        if (fd < 0) {
-            raise(IOException(windowsError(EBADF)));
-        }
-        std::size_t sent = send(next, size);
-        if (sent == 0) {
-            waitWritable(fd);
-            continue;
-        }
+        std::size_t sent = sendWithin(next, size, timeout);
         next += sent;
         size -= sent;
     }

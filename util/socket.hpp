@@ -8,11 +8,13 @@
 
 #include "util/handle.hpp"
 #include "util/inet_address.hpp"
+#include "util/sync.hpp"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace tnw::util {
@@ -44,6 +46,7 @@ public:
         Handle event_; // borrowed view of the descriptor, set once by makeEventDriven
         std::atomic<bool> sendShutDown_{false};
         std::atomic<bool> receiveShutDown_{false};
+        std::atomic<std::uint64_t> sendWaitingSince_{0}; // monotonic microseconds, 0 = not
     };
 
     Socket() = default;
@@ -69,7 +72,9 @@ public:
     // One waiting connection, or an empty Socket when none waits (non-blocking listener), the
     // call fails, or the peer is not IPv4 (that connection is closed at once). The accepted
     // socket is blocking exactly when the listener is, and is not event-driven.
-    Socket accept();
+    // `outOfResources`, when given, tells whether the system refused for want of descriptors
+    // or memory: the connection then stays waiting, and asking again at once fails again.
+    Socket accept(bool* outOfResources = nullptr);
     // Blocking connect; false on failure (and on a non-blocking socket, whose connect is then
     // still in progress).
     bool connect(const InetAddress& address);
@@ -87,6 +92,10 @@ public:
     // Receive time-out in milliseconds, 0 = none; a receive that waits longer throws
     // IOTimedOutException 10060. False when the option cannot be set.
     bool setReceiveTimeout(std::uint32_t milliseconds);
+    // TCP: sends small writes at once instead of holding them back until the peer has
+    // acknowledged what is in flight (Nagle's algorithm), which with the peer's delayed
+    // acknowledgement costs a request-reply protocol ~40 ms per exchange. False on failure.
+    bool setNoDelay(bool noDelay);
 
     // Zero when unknown or not IPv4.
     InetAddress getLocalAddress() const;
@@ -105,8 +114,21 @@ public:
     std::size_t send(const void* buffer, std::size_t size);
     std::size_t receive(void* buffer, std::size_t size);
     // Sends every byte, waiting for room when the socket is non-blocking; throws as send
-    // does, and IOException 6 when the socket is closed.
-    void sendAll(const void* buffer, std::size_t size);
+    // does, and IOException 6 when the socket is closed. `timeout` (microseconds, on the
+    // program's clock) bounds each wait for room: a peer that takes nothing for that long
+    // gets IOTimedOutException 10060, one that keeps reading however slowly does not.
+    void sendAll(const void* buffer, std::size_t size, std::uint32_t timeout = kInfinite);
+    // Sends what the socket takes, waiting at most `timeout` for room: at least one byte
+    // (when size > 0), or IOTimedOutException 10060. Blocking or not, the call never waits
+    // longer than that.
+    std::size_t sendWithin(const void* buffer, std::size_t size, std::uint32_t timeout);
+    // Waits at most `timeout` for data (or the end of the stream), then receives as receive
+    // does; IOTimedOutException 10060 when nothing came in time. For blocking sockets.
+    std::size_t receiveWithin(void* buffer, std::size_t size, std::uint32_t timeout);
+    // Since when (monotonic microseconds, program clock) a sendWithin or sendAll with a
+    // time-out has been waiting for the peer to make room; 0 while none waits. Any thread
+    // may ask.
+    std::uint64_t sendWaitingSince() const;
 
     // Datagrams. Timed out throws IOTimedOutException 10060; every other failure IOException
     // with its number (sendTo on a full non-blocking socket: 10035).
@@ -119,6 +141,8 @@ public:
 private:
     explicit Socket(std::shared_ptr<SocketHandleImpl> impl) : impl_(std::move(impl)) {}
     int fd() const { return impl_ ? impl_->fd() : Handle::kNone; }
+    // One send(2) with these flags; nullopt when the socket has no room at the moment.
+    std::optional<std::size_t> trySend(const void* buffer, std::size_t size, int flags);
 
     std::shared_ptr<SocketHandleImpl> impl_;
 };

@@ -97,10 +97,14 @@ bool deadlinePassed(std::int64_t timeoutMs, std::uint64_t start) {
 bool Event::wait(std::uint32_t timeout) const { return waitForHandle(handle_, timeout); }
 
 bool waitForHandle(const Handle& handle, std::uint32_t timeout) {
-    if (!handle.isValid()) {
+    return handle.isValid() && waitForDescriptor(handle.fd(), POLLIN, timeout);
+}
+
+bool waitForDescriptor(int descriptor, short events, std::uint32_t timeout) {
+    if (descriptor < 0) {
         return false;
     }
-    pollfd fd{handle.fd(), POLLIN, 0};
+    pollfd fd{descriptor, events, 0};
     std::int64_t timeoutMs = roundUpToMilliseconds(timeout);
     std::uint64_t start = monotonicMicroseconds();
     for (;;) {
@@ -163,6 +167,19 @@ std::size_t waitForAny(const Handle* handles, std::size_t count, bool waitAll, s
         }
         fds = std::move(pending);
     }
+}
+
+std::uint64_t signalledHandles(const Handle* handles, std::size_t count, std::uint32_t timeout) {
+    if (waitForAny(handles, count, false, timeout) == 0) {
+        return 0;
+    }
+    std::uint64_t signalled = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (handles[i].isValid() && waitForDescriptor(handles[i].fd(), POLLIN, 0)) {
+            signalled |= std::uint64_t{1} << i;
+        }
+    }
+    return signalled;
 }
 
 void* reallocate(void* pointer, std::size_t size) {

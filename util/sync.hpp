@@ -69,10 +69,19 @@ private:
 // Waits for one handle to be signalled, the time-out rounded up to whole milliseconds.
 bool waitForHandle(const Handle& handle, std::uint32_t timeout);
 
+// Waits until the descriptor is ready for `events` (poll(2) events; an error or a hang-up
+// counts as ready), the time-out rounded up to whole milliseconds. False on time-out.
+bool waitForDescriptor(int fd, short events, std::uint32_t timeout);
+
 // Waits until one of the handles is readable (signalled). Empty entries are skipped, but the
 // result is the 1-based position in the caller's list. With waitAll, 1 means all signalled.
 // 0 on time-out, on failure, for a count outside 1..63, or when no entry holds a descriptor.
 std::size_t waitForAny(const Handle* handles, std::size_t count, bool waitAll, std::uint32_t timeout);
+
+// Waits as waitForAny does, then tells every handle that is signalled at that moment: bit
+// (position - 1) for each. A loop that serves all of them in turn cannot let one busy handle
+// starve those after it in the list. 0 on time-out or failure.
+std::uint64_t signalledHandles(const Handle* handles, std::size_t count, std::uint32_t timeout);
 
 // Allocates, resizes or frees a raw block; size 0 frees and returns null. Throws
 // MemoryException "Failed to allocate memory." when the heap refuses; the old block then stays.

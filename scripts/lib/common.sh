@@ -9,6 +9,7 @@ PLEXMILL_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
   iproute2 util-linux procps socat python3
+  curl python3-h11
   chromium fonts-dejavu-core
 )
 # What checks the reference kernel's output: openscad makes models, admesh checks them and

@@ -26,6 +26,9 @@ bool SessionClient::open(const std::string& address) {
     if (!socket_.create(true)) {
         return false;
     }
+    // The protocol sends a command and its arguments as separate writes: held back for the
+    // server's delayed acknowledgement, each exchange would wait ~40 ms.
+    socket_.setNoDelay(true);
     std::uint32_t resolved = tnw::util::resolve(host);
     if (resolved == 0 || !socket_.connect(tnw::util::InetAddress(resolved, port))) {
         return false;

@@ -32,8 +32,11 @@ void handleConnection(const server::Manager& manager,
     staticResources();
     // The accepted socket inherits the listener's non-blocking mode.
     socket.setNonBlocking(false);
+    // An answer goes out in one piece, and pages are small: holding it back for the client's
+    // acknowledgement of the previous one would only delay it.
+    socket.setNoDelay(true);
     socket.setReceiveTimeout(limits.firstRequestTimeout);
-    HttpConnection connection(socket);
+    HttpConnection connection(socket, limits.sendTimeout);
     std::string requestLine = connection.readLine();
     socket.setReceiveTimeout(limits.receiveTimeout);
     while (!requestLine.empty()) {

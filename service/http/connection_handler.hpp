@@ -21,7 +21,12 @@ struct HttpLimits {
     // "400 Bad Request" and dropped, so that one connection cannot keep its thread for ever
     // with header lines that never end.
     std::size_t maximumHeaderLines = 100;
-    // Connections served at once, each on its own thread; more are closed unanswered.
+    // Microseconds the client may take nothing of an answer before it is dropped, so that a
+    // client that asks and never reads gives its connection back.
+    std::uint32_t sendTimeout = 10'000'000;
+    // Connections served at once, each on its own thread. A new one beyond it takes the place
+    // of the connection that has waited longest for its client to read; when no connection
+    // waits so, it is closed unanswered.
     std::size_t maximumConnections = 64;
 };
 

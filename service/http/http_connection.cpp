@@ -41,7 +41,7 @@ std::string HttpConnection::readLine() {
 
 void HttpConnection::write(std::string_view bytes) {
     requireSocket(socket_);
-    socket_.sendAll(bytes.data(), bytes.size());
+    socket_.sendAll(bytes.data(), bytes.size(), sendTimeout_);
 }
 
 bool HttpConnection::receive() {

@@ -17,8 +17,9 @@ class HttpService : public server::Manager::HttpServer {
 public:
     explicit HttpService(HttpLimits limits = {});
 
-    // Returns at once; a connection beyond the limit, or one no thread could be started for,
-    // is closed unanswered. The Manager must outlive the connection threads.
+    // Returns at once; a connection beyond the limit (when no connection waits for its client
+    // to read, HttpLimits), or one no thread could be started for, is closed unanswered. The
+    // Manager must outlive the connection threads.
     void serve(server::Manager& manager, tnw::util::Socket connection) override;
 
     std::size_t activeConnections() const;

@@ -158,7 +158,7 @@ std::string serversJson(const server::Manager& manager) {
     std::vector<server::KnownServer> servers;
     {
         tnw::util::Lock lock(tnw::util::globalLock());
-        servers = manager.knownServers;
+        servers = manager.knownServers.list();
     }
     std::string text = "{\"servers\": [\n";
     text += lines(servers, [](const server::KnownServer& known) {

@@ -9,6 +9,7 @@
 #include "service/server/settings.hpp"
 #include "util/durations.hpp"
 #include "util/format.hpp"
+#include "util/name_resolver.hpp"
 #include "util/sizes.hpp"
 #include "util/sync.hpp"
 #include "util/version.hpp"
@@ -118,9 +119,25 @@ std::vector<server::CacheEntry> cacheEntries(const server::Manager& manager) {
     return entries;
 }
 
+// Starts the lookups of every table together, so that the page waits for names once; the
+// tables then find them answered or past their wait.
+void lookUpPeers(const StatusSnapshot& snapshot, const std::vector<server::CacheEntry>& entries) {
+    std::vector<std::uint32_t> addresses;
+    addPeers(snapshot.jobSessions, addresses);
+    addPeers(snapshot.history, addresses);
+    addPeers(snapshot.recentRequests, addresses);
+    addPeers(entries, addresses);
+    tnw::util::NameResolver::lookupNames(addresses);
+}
+
 std::string body(const server::Manager& manager) {
     StatusSnapshot snapshot =
         takeSnapshot(manager, SnapshotLimits{kMaximumTableRows, kMaximumTableRows});
+    std::vector<server::CacheEntry> entries;
+    if (!server::settings().nocache) {
+        entries = cacheEntries(manager);
+    }
+    lookUpPeers(snapshot, entries);
     std::string text = "<h1>Quorvex Plexmill</h1>";
     text += "<h2>" + htmlText(systemName()) + "</h2>";
     if (std::string description = systemDescription(); !description.empty()) {
@@ -140,7 +157,6 @@ std::string body(const server::Manager& manager) {
     text += snapshot.recentRequests.empty() ? "<p>No current incoming connections</p>"
                                             : incomingConnectionsTable(snapshot.recentRequests);
     if (!server::settings().nocache) {
-        std::vector<server::CacheEntry> entries = cacheEntries(manager);
         text += "</br><h3>Cache</h3>";
         text += entries.empty() ? "<p>No cache</p>" : cacheTable(entries, snapshot.now);
     }

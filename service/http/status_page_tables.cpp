@@ -6,6 +6,7 @@
 #include "service/server/settings.hpp"
 #include "util/durations.hpp"
 #include "util/format.hpp"
+#include "util/name_resolver.hpp"
 #include "util/sizes.hpp"
 
 #include <algorithm>
@@ -26,8 +27,15 @@ std::string textOrUnspecified(const std::string& text) {
     return text.empty() ? std::string(kUnspecified) : htmlText(text);
 }
 
+// Names come from the lookups the table started together (lookUpPeers).
 std::string peerCell(server::PeerAddress peer) {
-    return cell(htmlText(server::peerDisplayName(peer.address)));
+    return cell(htmlText(server::knownPeerDisplayName(peer.address)));
+}
+
+template <class Element> void lookUpPeers(const std::vector<Element>& elements) {
+    std::vector<std::uint32_t> addresses;
+    addPeers(elements, addresses);
+    tnw::util::NameResolver::lookupNames(addresses);
 }
 
 // Microseconds from `from` to `to`; 0 when `to` is not later.
@@ -112,6 +120,7 @@ std::string cacheRow(const server::CacheEntry& entry, tnw::util::Time now) {
 
 template <class Element, class Row>
 std::string table(std::string_view header, const std::vector<Element>& elements, Row row) {
+    lookUpPeers(elements);
     HtmlTable html(header);
     std::size_t count = std::min(elements.size(), kMaximumTableRows);
     for (std::size_t i = 0; i < count; ++i) {
@@ -126,6 +135,7 @@ std::string currentSessionsTable(const std::vector<LiveSession>& sessions) {
     HtmlTable html("<tr><th>ID</th><th>Host</th><th>User</th><th>Application</th><th>Since</th>"
                    "<th>Status</th><th>Processing</th><th>Memory</th><th>CPU</th>"
                    "<th>Received</th><th>Sent</th></tr>");
+    lookUpPeers(sessions);
     for (const LiveSession& session : sessions) {
         html.addRow(currentSessionRow(session));
     }

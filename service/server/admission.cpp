@@ -7,6 +7,9 @@
 #include "util/console.hpp"
 #include "util/format.hpp"
 
+#include <algorithm>
+#include <map>
+
 namespace plexmill::server {
 
 namespace {
@@ -18,6 +21,38 @@ void refuse(tnw::util::Socket& connection) {
     connection.shutdownReceive();
     connection.shutdownSend();
     connection.close();
+}
+
+bool isWaiting(const SessionState& session) {
+    return !session.admitted && !session.aborted;
+}
+
+// At the limit of waiting connections, ends the oldest waiting one of the address that holds
+// the most of them (the session list is in order of arrival).
+void makeRoomForWaitingConnection(Manager& manager) {
+    tnw::util::Lock lock(tnw::util::globalLock());
+    std::map<std::uint32_t, std::size_t> waitingFrom;
+    std::size_t waiting = 0;
+    for (const auto& session : manager.sessions) {
+        if (isWaiting(*session)) {
+            ++waitingFrom[session->peer.address];
+            ++waiting;
+        }
+    }
+    if (waiting < kWaitingConnectionLimit) {
+        return;
+    }
+    auto busiest =
+        std::max_element(waitingFrom.begin(), waitingFrom.end(), [](const auto& a, const auto& b) {
+            return a.second < b.second;
+        });
+    for (const auto& session : manager.sessions) {
+        if (isWaiting(*session) && session->peer.address == busiest->first) {
+            session->aborted = true;
+            session->close();
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -67,11 +102,12 @@ bool admitConnection(Manager& manager, const tnw::util::InetAddress& peer) {
     return false;
 }
 
-void acceptConnections(Manager& manager, tnw::util::Socket& listener) {
+bool acceptConnections(Manager& manager, tnw::util::Socket& listener) {
     for (;;) {
-        tnw::util::Socket connection = listener.accept();
+        bool outOfResources = false;
+        tnw::util::Socket connection = listener.accept(&outOfResources);
         if (!connection) {
-            return;
+            return !outOfResources;
         }
         ++manager.numberOfTCPRequests;
         tnw::util::InetAddress peer = connection.getPeerAddress();
@@ -79,16 +115,18 @@ void acceptConnections(Manager& manager, tnw::util::Socket& listener) {
         recordRequest(manager, peerAddress, RequestRecord::Session);
         if (!admitConnection(manager, peer)) {
             refuse(connection);
-            return;
+            return true;
         }
         if (manager.openSessions() == 0) {
             cleanKernelCache(manager);
         }
         if (!isWithinAllowedTimes()) {
             refuse(connection);
-            return;
+            return true;
         }
+        makeRoomForWaitingConnection(manager);
         connection.setNonBlocking(false);
+        connection.setNoDelay(true);
         if (!manager.startSession || !manager.startSession(manager, connection, peerAddress)) {
             refuse(connection);
         }

@@ -9,7 +9,6 @@
 #include "util/console.hpp"
 #include "util/exception.hpp"
 #include "util/format.hpp"
-#include "util/thread.hpp"
 #include "util/version.hpp"
 
 namespace plexmill::server {
@@ -21,7 +20,9 @@ using protocol::kCurrentNamespace;
 using protocol::kLegacyNamespace;
 using protocol::kRequestAdvertiseSuffix;
 
-constexpr std::uint64_t kKnownServerLifetime = 300'000'000; // microseconds
+// Datagrams handled in one turn of the main loop: under a flood the socket never runs dry, and
+// the loop must still get round to its other sockets and to Ctrl+C.
+constexpr int kDatagramsPerTurn = 64;
 
 bool isRequest(std::string_view line) {
     return line == std::string(kCurrentNamespace) + std::string(kRequestAdvertiseSuffix) ||
@@ -94,29 +95,14 @@ void learnServer(Manager& manager, const std::string& address, std::string_view 
         }
     }
     tnw::util::Lock lock(tnw::util::globalLock());
-    auto& known = manager.knownServers;
-    bool found = false;
-    for (auto it = known.begin(); it != known.end();) {
-        if (it->lastSeen.value() + kKnownServerLifetime < now.value()) {
-            it = known.erase(it);
-            continue;
-        }
-        if (it->address == address) {
-            it->lastSeen = now;
-            found = true;
-        }
-        ++it;
-    }
-    if (!found) {
-        known.push_back(std::move(heard));
-    }
+    manager.knownServers.learn(std::move(heard));
 }
 
 void handleDatagrams(Manager& manager, tnw::util::Socket& socket) {
     const Settings& options = settings();
     try {
         char buffer[4096];
-        for (;;) {
+        for (int turn = 0; turn < kDatagramsPerTurn; ++turn) {
             auto received = socket.receiveFrom(buffer, sizeof buffer);
             if (received.status != tnw::util::ReceiveStatus::kReceived) {
                 return;
@@ -143,8 +129,7 @@ void handleDatagrams(Manager& manager, tnw::util::Socket& socket) {
                     }
                     continue;
                 }
-                tnw::util::Thread::sleep(100'000);
-                sendAdvertise(manager, socket, sender);
+                manager.discoveryAnswers.enqueue(socket, sender);
             } else if (isAdvertise(firstLine)) {
                 learnServer(manager, sender.addressText(), datagram);
             }

@@ -16,7 +16,8 @@ class Manager;
 // line ending in a line feed.
 std::string advertiseDatagram(double rating, bool accepting, bool http);
 
-// Reads and handles every datagram waiting on the socket. Errors never leave it.
+// Reads and handles the datagrams waiting on the socket, at most a turn's worth; requests are
+// answered by the manager's DiscoveryAnswers. Errors never leave it.
 void handleDatagrams(Manager& manager, tnw::util::Socket& socket);
 
 void sendAdvertise(Manager& manager, tnw::util::Socket& socket, const tnw::util::InetAddress& destination);
@@ -27,9 +28,10 @@ void announce(Manager& manager, const tnw::util::InetAddress& destination);
 // Asks every server of the network to advertise itself (to 255.255.255.255:7388).
 void requestAdvertisements(tnw::util::Socket& sender);
 
-// Learns the sender of an advertise datagram into the known servers and drops those not
-// heard for 300 seconds.
-void learnServer(Manager& manager, const std::string& address, std::string_view datagram,
+// Learns the sender of an advertise datagram into the known servers (KnownServers::learn).
+void learnServer(Manager& manager,
+                 const std::string& address,
+                 std::string_view datagram,
                  tnw::util::Time now = tnw::util::Time::now());
 
 } // namespace plexmill::server

@@ -14,8 +14,10 @@
 #include <memory>
 #include <vector>
 
+#include "service/server/discovery_answers.hpp"
 #include "service/server/file_cache.hpp"
 #include "service/server/file_cache_intake.hpp"
+#include "service/server/known_servers.hpp"
 #include "service/server/records.hpp"
 #include "service/server/run_control.hpp"
 #include "service/server/server_settings.hpp"
@@ -101,7 +103,7 @@ public:
     std::deque<SessionRecord> history;
     std::uint32_t totalSessions = 0;
     Statistics statistics;
-    std::vector<KnownServer> knownServers;
+    KnownServers knownServers;
     std::deque<RequestRecord> recentRequests;
     FileCache fileCache;
     // Has its own lock; runs from the start of the main loop until every session has ended.
@@ -110,6 +112,8 @@ public:
     std::map<std::string, tnw::util::Time> kernelUploads;
     // Kernel GUID -> uploads into its folder in progress (KernelUpload, kernel_cache.hpp).
     std::map<std::string, std::uint32_t> kernelsReceiving;
+    // Has its own lock; runs while the main loop does.
+    DiscoveryAnswers discoveryAnswers;
 
     // Written by one thread, read by any.
     std::atomic<std::uint64_t> numberOfTCPRequests{0};

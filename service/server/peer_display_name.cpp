@@ -6,14 +6,25 @@
 
 namespace plexmill::server {
 
-std::string peerDisplayName(std::uint32_t address) {
+namespace {
+
+std::string displayName(std::uint32_t address, std::string name) {
     std::string dotted = tnw::util::InetAddress(address, 0).addressText();
-    std::string name = tnw::util::NameResolver::lookupName(address);
     if (name.empty()) {
         return dotted;
     }
     name = lookupDisplayName(name);
     return name == dotted ? dotted : name + " [" + dotted + "]";
+}
+
+} // namespace
+
+std::string peerDisplayName(std::uint32_t address) {
+    return displayName(address, tnw::util::NameResolver::lookupName(address));
+}
+
+std::string knownPeerDisplayName(std::uint32_t address) {
+    return displayName(address, tnw::util::NameResolver::knownName(address).value_or(""));
 }
 
 std::string peerDisplayName(const std::string& host) {

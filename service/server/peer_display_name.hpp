@@ -14,4 +14,8 @@ std::string peerDisplayName(std::uint32_t address);
 // The same for an address or host name given as text.
 std::string peerDisplayName(const std::string& host);
 
+// The same from the names already known (NameResolver::lookupNames fetches them), without
+// waiting for a lookup: the dotted address when none is known yet.
+std::string knownPeerDisplayName(std::uint32_t address);
+
 } // namespace plexmill::server

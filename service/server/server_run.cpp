@@ -1,4 +1,5 @@
 // The life of the server: start phase, main loop, stop phase.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -15,6 +16,7 @@
 #include "util/files.hpp"
 #include "util/format.hpp"
 #include "util/instance_lock.hpp"
+#include "util/resource_limits.hpp"
 #include "util/sizes.hpp"
 #include "util/system_info.hpp"
 #include "util/thread.hpp"
@@ -31,6 +33,9 @@ constexpr std::uint32_t kLoopWait = 15'000'000;         // microseconds
 constexpr std::uint64_t kTickInterval = 30'000'000;     // microseconds
 constexpr unsigned kSlowTickEvery = 10;                 // ticks: every 300 seconds
 constexpr std::uint32_t kHttpDrainTime = 10'000'000;    // microseconds
+// How long the listeners rest when the system has no descriptor left for a connection: the
+// waiting connection keeps them signalled, and waking for it at once would only spin.
+constexpr std::uint32_t kAcceptPause = 250'000; // microseconds
 
 std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
 
@@ -82,6 +87,11 @@ bool openSockets(Manager& manager, Sockets& sockets) {
     using tnw::util::format;
     using tnw::util::printError;
     const auto& config = manager.config;
+    // Room for the connections the server lets wait for admission: with a queue as short as
+    // the session limit, a burst of clients found it full and waited seconds for the retry of
+    // their connection request.
+    int backlog =
+        static_cast<int>(std::max<std::size_t>(config.maximumSessions, kWaitingConnectionLimit));
     if (!sockets.sessionListener.create(true)) {
         return false;
     }
@@ -103,7 +113,7 @@ bool openSockets(Manager& manager, Sockets& sockets) {
         printError(format("Failed to bind to port %1.", config.port));
         return false;
     }
-    if (!sockets.sessionListener.listen(static_cast<int>(config.maximumSessions))) {
+    if (!sockets.sessionListener.listen(backlog)) {
         printError("Failed to listen for connections.");
         return false;
     }
@@ -116,7 +126,7 @@ bool openSockets(Manager& manager, Sockets& sockets) {
             printError(format("Failed to bind HTTP to port %1.", config.httpStatusPort));
             return false;
         }
-        if (!sockets.httpListener.listen(static_cast<int>(config.maximumSessions))) {
+        if (!sockets.httpListener.listen(backlog)) {
             printError("Failed to listen for HTTP connections.");
             return false;
         }
@@ -185,6 +195,7 @@ bool Manager::run() {
     }
     cleanKernelCache(*this);
     reportRatingAtStart(serviceMode(), options.quiet);
+    raiseDescriptorLimit();
     if (!openSockets(*this, sockets)) {
         return fail();
     }
@@ -218,37 +229,49 @@ bool Manager::run() {
         }
     }
 
+    discoveryAnswers.start([this](Socket& socket, const InetAddress& requester) {
+        sendAdvertise(*this, socket, requester);
+    });
     std::uint64_t lastTick = 0;
     unsigned ticks = 0;
     bool firstPass = true;
+    std::uint64_t acceptAgainAt = 0;
     for (;;) {
-        Handle handles[] = {control().stopHandle(), sockets.sessionListener.eventHandle(),
-                            sockets.discovery.eventHandle(), sockets.httpListener.eventHandle(),
+        std::uint64_t restLeft = acceptAgainAt - std::min(acceptAgainAt, monotonicMicroseconds());
+        Handle handles[] = {control().stopHandle(),
+                            restLeft == 0 ? sockets.sessionListener.eventHandle() : Handle(),
+                            sockets.discovery.eventHandle(),
+                            restLeft == 0 ? sockets.httpListener.eventHandle() : Handle(),
                             sockets.discoverySender.eventHandle()};
-        std::size_t signalled = waitForAny(handles, 5, false, kLoopWait);
+        // Every socket that is ready gets its turn, so a flood on one cannot starve the others.
+        std::uint64_t signalled = signalledHandles(
+            handles, 5, restLeft == 0 ? kLoopWait : static_cast<std::uint32_t>(restLeft));
         if (stopRequested()) {
             break;
         }
-        switch (signalled) {
-        case 1:
+        if ((signalled & 1U) != 0) {
             printInfo(format("Terminating %1...", kProductName));
-            goto stopping;
-        case 2:
-            acceptConnections(*this, sockets.sessionListener);
             break;
-        case 3:
+        }
+        bool outOfResources = false;
+        if ((signalled & 2U) != 0) {
+            outOfResources = !acceptConnections(*this, sockets.sessionListener);
+        }
+        if ((signalled & 4U) != 0) {
             handleDatagrams(*this, sockets.discovery);
-            break;
-        case 5:
-            handleDatagrams(*this, sockets.discoverySender);
-            break;
-        case 4:
-            if (Socket connection = sockets.httpListener.accept(); connection && http) {
+        }
+        if ((signalled & 8U) != 0) {
+            bool refused = false;
+            if (Socket connection = sockets.httpListener.accept(&refused); connection && http) {
                 http->serve(*this, connection);
             }
-            break;
-        default:
-            break;
+            outOfResources = outOfResources || refused;
+        }
+        if ((signalled & 16U) != 0) {
+            handleDatagrams(*this, sockets.discoverySender);
+        }
+        if (outOfResources) {
+            acceptAgainAt = monotonicMicroseconds() + kAcceptPause;
         }
         std::uint64_t now = monotonicMicroseconds();
         if (firstPass || now - lastTick > kTickInterval) {
@@ -267,7 +290,7 @@ bool Manager::run() {
             }
         }
     }
-stopping:
+    discoveryAnswers.stop();
     {
         Lock lock(globalLock());
         for (const auto& session : sessions) {

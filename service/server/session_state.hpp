@@ -33,6 +33,9 @@ public:
     std::atomic<bool> aborted{false};
 
     // Guarded by the global lock.
+    // Its first command came after the handshake. Until then the connection counts among
+    // those waiting to be admitted, which the server keeps few (admission.hpp).
+    bool admitted = false;
     bool waiting = false;    // blocked reading its next command line
     bool jobSession = false; // RUN passed the busy check
     std::string user;

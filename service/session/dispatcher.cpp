@@ -11,8 +11,11 @@
 #include "util/console.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
+#include "util/sync.hpp"
 #include "util/system_info.hpp"
 #include "util/thread.hpp"
+
+#include <utility>
 
 namespace plexmill::session {
 
@@ -34,6 +37,16 @@ void handleArch(Session& session) {
     tnw::util::printLine(tnw::util::ConsoleStream::Output,
                          tnw::util::ConsoleColour::Normal,
                          "Invalid Plexmill architecture");
+}
+
+// Microseconds a new connection may take for its handshake line, and then again for its first
+// command: clients send both at once, and a connection that sends neither must not hold a
+// thread and a descriptor for ever.
+constexpr std::uint32_t kGreetingTimeout = 10'000'000;
+
+void markAdmitted(Session& session) {
+    tnw::util::Lock lock(tnw::util::globalLock());
+    session.admitted = true;
 }
 
 // Whether the command loop goes on after a command.
@@ -113,12 +126,16 @@ Next runCommand(Session& session, Command command, const std::string& line) {
 // The command phase; false when the session is to end at once.
 bool runCommands(Session& session) {
     tnw::util::Thread self = tnw::util::Thread::current();
+    bool first = true;
     while (!session.terminated) {
         session.updateCpuTime(self.cpuTime());
         session.updateTraffic();
-        std::string line = session.readCommandLine();
+        std::string line = session.readCommandLine(first ? kGreetingTimeout : tnw::util::kInfinite);
         if (line.empty()) {
             break;
+        }
+        if (std::exchange(first, false)) {
+            markAdmitted(session);
         }
         Command command = protocol::parseCommand(line);
         if (protocol::isEchoedInDebug(command)) {
@@ -142,7 +159,7 @@ void dispatch(Session& session) {
         session.closeSession();
         return;
     }
-    std::string first = session.readLine();
+    std::string first = session.readLine(kGreetingTimeout);
     if (!protocol::isHandshake(first)) {
         session.printVerbose("Invalid client connection.", false);
         return;

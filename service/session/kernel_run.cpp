@@ -127,6 +127,23 @@ private:
     tnw::util::Thread thread_;
 };
 
+// While the relay runs, the guard above is the rule for a client that stops reading, not the
+// session's send time-out: a client that reads slowly is served for as long as the run may go.
+class RelaySendTimeout {
+public:
+    explicit RelaySendTimeout(Session& connection)
+        : connection_(connection), saved_(connection.sendTimeout()) {
+        connection_.setSendTimeout(tnw::util::kInfinite);
+    }
+    ~RelaySendTimeout() { connection_.setSendTimeout(saved_); }
+    RelaySendTimeout(const RelaySendTimeout&) = delete;
+    RelaySendTimeout& operator=(const RelaySendTimeout&) = delete;
+
+private:
+    Session& connection_;
+    std::uint32_t saved_;
+};
+
 class KernelRelay {
 public:
     explicit KernelRelay(Session& session)
@@ -276,6 +293,7 @@ bool KernelRelay::relay() {
     bool idleSeen = false;
     bool timedOut = false;
     StalledClientGuard guard(connection_, start + options.sessionTimeout);
+    RelaySendTimeout sendTimeout(connection_);
     try {
         for (;;) {
             if (session_.aborted) {

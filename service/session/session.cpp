@@ -3,6 +3,7 @@
 #include "service/protocol/session_commands.hpp"
 #include "service/server/settings.hpp"
 #include "service/session/session_ids.hpp"
+#include "util/clock.hpp"
 #include "util/console.hpp"
 #include "util/exception.hpp"
 #include "util/files.hpp"
@@ -86,11 +87,21 @@ void Session::waitForCacheCopies() {
     cacheCopies.clear();
 }
 
-std::string Session::readLine() {
+std::string Session::readLine(std::uint32_t timeout) {
+    std::uint64_t deadline =
+        timeout == tnw::util::kInfinite ? 0 : tnw::util::monotonicMicroseconds() + timeout;
     std::string line;
     while (line.size() <= protocol::kMaximumLineLength) {
         char c = 0;
-        if (connection_.receive(&c, 1) == 0) {
+        std::size_t received = 0;
+        if (deadline == 0) {
+            received = connection_.receive(&c, 1);
+        } else {
+            std::uint64_t now = tnw::util::monotonicMicroseconds();
+            auto left = static_cast<std::uint32_t>(deadline > now ? deadline - now : 0);
+            received = connection_.receiveWithin(&c, 1, left);
+        }
+        if (received == 0) {
             return {};
         }
         if (c == '\n') {
@@ -101,23 +112,23 @@ std::string Session::readLine() {
     return {};
 }
 
-std::string Session::readCommandLine() {
+std::string Session::readCommandLine(std::uint32_t timeout) {
     WaitingScope waiting(*this);
-    return readLine();
+    return readLine(timeout);
 }
 
 void Session::sendText(std::string_view text) {
     if (!connection_.isValid()) {
         tnw::util::raise(tnw::util::IOException("Not connection."));
     }
-    connection_.sendAll(text.data(), text.size());
+    connection_.sendAll(text.data(), text.size(), sendTimeout_);
 }
 
 std::size_t Session::sendSome(const void* buffer, std::size_t size) {
     if (!connection_.isValid()) {
         tnw::util::raise(tnw::util::IOException("Not connection."));
     }
-    return connection_.send(buffer, size);
+    return connection_.sendWithin(buffer, size, sendTimeout_);
 }
 
 std::size_t Session::receiveSome(void* buffer, std::size_t size) {

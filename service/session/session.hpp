@@ -21,6 +21,10 @@ namespace plexmill::session {
 
 class Session : public server::SessionState {
 public:
+    // Microseconds a client may leave a reply unread before its session ends as disconnected:
+    // a client that asks for data and never reads it must not hold the session's thread.
+    static constexpr std::uint32_t kSendTimeout = 30'000'000;
+
     // Takes the id, number and start time; the caller registers the session with the server.
     Session(server::Manager& server, tnw::util::Socket connection, server::PeerAddress peer);
     ~Session() override;
@@ -38,15 +42,22 @@ public:
 
     // The next line without its LF. Empty at the end of the stream and when 1024 characters
     // came without an LF (the rest stays unread). A broken connection raises
-    // EndOfStreamException, a timed-out one IOTimedOutException, other failures IOException.
-    std::string readLine();
+    // EndOfStreamException, a timed-out one IOTimedOutException, other failures IOException;
+    // so does a line that has not come whole within `timeout` microseconds.
+    std::string readLine(std::uint32_t timeout = tnw::util::kInfinite);
     // readLine with the waiting state set, which SESSION_INFO reports as "WAITING".
-    std::string readCommandLine();
+    std::string readCommandLine(std::uint32_t timeout = tnw::util::kInfinite);
 
-    // Writes every byte; IOException "Not connection." once the connection is closed.
+    // Writes every byte; IOException "Not connection." once the connection is closed, and
+    // IOTimedOutException when the client takes nothing for kSendTimeout.
     void sendText(std::string_view text);
-    // One send: the bytes the connection took, 0 when it took none.
+    // One send: the bytes the connection took (at least one), IOTimedOutException as for
+    // sendText.
     std::size_t sendSome(const void* buffer, std::size_t size);
+    // Microseconds sendText and sendSome wait for the client to make room (kInfinite: as long
+    // as it takes). The session's own thread changes it.
+    std::uint32_t sendTimeout() const { return sendTimeout_; }
+    void setSendTimeout(std::uint32_t timeout) { sendTimeout_ = timeout; }
     // One receive for bulk data: the bytes read, 0 when the peer closed its side.
     std::size_t receiveSome(void* buffer, std::size_t size);
     // Half-closes the sending side: the client sees the end of the server's data.
@@ -102,6 +113,7 @@ private:
     std::mutex connectionMutex_;   // orders close() against closeSession()
     bool open_ = true;             // guarded by connectionMutex_
     bool refused_ = false;
+    std::uint32_t sendTimeout_ = kSendTimeout; // microseconds
 };
 
 } // namespace plexmill::session

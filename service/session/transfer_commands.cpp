@@ -119,17 +119,23 @@ void handleRun(Session& session) {
         session.terminate(kTerminated);
         return;
     }
-    if (!server::isAccepting(manager)) {
+    bool accepted = false;
+    {
+        // One hold of the lock from the check to the mark: two RUNs at once must not both
+        // pass a session limit that has room for one.
+        Lock lock(globalLock());
+        accepted = server::isAccepting(manager);
+        if (accepted) {
+            session.jobSession = true;
+            ++manager.totalSessions;
+        }
+    }
+    if (!accepted) {
         session.printVerbose("Currently not accepting.");
         session.terminate("Server is busy");
         return;
     }
     std::string guid;
-    {
-        Lock lock(globalLock());
-        session.jobSession = true;
-        ++manager.totalSessions;
-    }
     guid = session.readLine();
     {
         Lock lock(globalLock());
@@ -311,9 +317,13 @@ void handleKernel(Session& session) {
         session.terminate(kTerminated);
         return;
     }
+    {
+        // Entered before the acknowledgement: a client that asks IS_CACHED right after it
+        // must find the kernel it was told is stored.
+        Lock lock(globalLock());
+        manager.kernelUploads[guid] = tnw::util::Time::now();
+    }
     session.sendText("ACK\n");
-    Lock lock(globalLock());
-    manager.kernelUploads[guid] = tnw::util::Time::now();
 }
 
 void handleIsCached(Session& session) {

@@ -3,8 +3,13 @@
 #include "tests/support/temp_folder.hpp"
 #include "util/name_resolution.hpp"
 
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -30,6 +35,7 @@ public:
     ~StatusServer() { server_->stop(); }
     bool ready() const { return ready_; }
     std::string log() { return server_->process().output() + server_->process().errors(); }
+    ServerHome& home() { return home_; }
 
 private:
     ServerHome home_;
@@ -157,10 +163,9 @@ TEST(HttpStatusPort, DynamicRoutesKeepTheConnectionForTheNextRequest) {
         Response response = nextResponse(stream);
         EXPECT_EQ(response.headers, dynamicHeaders(response.body.size(), e.type, e.cache));
         EXPECT_TRUE(response.body.starts_with(e.start)) << response.body.substr(0, 200);
-        EXPECT_TRUE(response.body.ends_with(e.end)) << response.body.substr(0, 200);
-        // Each body is followed by a line break that Content-Length does not count.
-        ASSERT_TRUE(stream.starts_with("\r\n"));
-        stream.erase(0, 2);
+        // Each document ends in a line break, counted in its Content-Length.
+        EXPECT_TRUE(response.body.ends_with(std::string(e.end) + "\r\n"))
+            << response.body.substr(0, 200);
     }
     EXPECT_EQ(stream, "");
 }
@@ -220,7 +225,7 @@ TEST(HttpStatusPort, HeaderLinesAreBoundedInLengthAndNumber) {
     Response answered = nextResponse(stream);
     EXPECT_TRUE(answered.headers.starts_with("HTTP/1.1 200 OK\r\n")) << answered.headers;
     EXPECT_TRUE(answered.body.starts_with("{\"servers\": [\n")) << answered.body;
-    EXPECT_EQ(stream, "\r\n"); // nothing more was answered
+    EXPECT_EQ(stream, ""); // nothing more was answered
 
     std::string lines = request;
     for (int line = 1; line < 100; ++line) {
@@ -231,6 +236,119 @@ TEST(HttpStatusPort, HeaderLinesAreBoundedInLengthAndNumber) {
     EXPECT_EQ(converse(lines + "X-Line: 100\r\n", &closed),
               "Status-Line: HTTP/1.1 400 Bad Request\r\n\r\n");
     EXPECT_TRUE(closed);
+}
+
+// Keep-alive sequences as real clients run them, each with its own framing rules: every
+// response must end exactly where its Content-Length says.
+TEST(HttpStatusPort, KeepAliveSequencesWithCurlHttpClientAndH11) {
+    StatusServer server;
+    ASSERT_TRUE(server.ready()) << server.log();
+    const std::string base = "http://127.0.0.1:" + std::to_string(kStatusPort);
+    auto curl = run({"curl",
+                     "--silent",
+                     "--show-error",
+                     "--verbose",
+                     "--max-time",
+                     "20",
+                     base + "/json/status.json",
+                     base + "/",
+                     base + "/json/servers.json",
+                     "--output",
+                     "/dev/null",
+                     "--output",
+                     "/dev/null",
+                     "--output",
+                     "/dev/null"});
+    EXPECT_EQ(curl.exitCode, 0) << curl.errors;
+    EXPECT_EQ(curl.errors.find("Excess found"), std::string::npos) << curl.errors;
+    EXPECT_EQ(curl.errors.find("Leftovers after chunking"), std::string::npos) << curl.errors;
+
+    // The system's interpreter, which the Debian package of h11 is installed for (another
+    // python3 may come first on the PATH).
+    auto python = run({"/usr/bin/python3",
+                       (std::filesystem::path(PLEXMILL_SOURCE_DIR) /
+                        "tests/integration/data/keep_alive_clients.py")
+                           .string(),
+                       std::to_string(kStatusPort)});
+    EXPECT_EQ(python.output, "ok") << python.errors;
+}
+
+// An open connection that stops reading, on the client's side of the 64 places.
+int stalledClient(const std::string& requests) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Small segments and a small window: the server's send buffer fills after a few answers.
+    int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    int segment = 536;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(kStatusPort);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    EXPECT_EQ(::send(fd, requests.data(), requests.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(requests.size()));
+    return fd;
+}
+
+// Connections of the status port whose answers wait for the client to read (Send-Q above 0).
+std::size_t connectionsWaitingForTheirClient() {
+    auto sockets = run({"ss", "-tnH", "state", "established", "( sport = :8080 )"});
+    std::size_t waiting = 0;
+    std::istringstream lines(sockets.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream columns(line);
+        std::uint64_t received = 0;
+        std::uint64_t unsent = 0;
+        if (columns >> received >> unsent && unsent > 0) {
+            ++waiting;
+        }
+    }
+    return waiting;
+}
+
+// True once the server has ended the connection (its end of stream or a reset came), without
+// reading what it sent before: reading would make room for more.
+bool endedByServer(int fd) {
+    pollfd ended{fd, POLLRDHUP, 0};
+    return ::poll(&ended, 1, 0) > 0 && (ended.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+TEST(HttpStatusPort, ClientsThatNeverReadHoldNeitherTheirPlacesNorOthersOut) {
+    StatusServer server;
+    ASSERT_TRUE(server.ready()) << server.log();
+    std::string pipelined;
+    for (int i = 0; i < 300; ++i) {
+        pipelined += "GET / HTTP/1.1\r\n\r\n";
+    }
+    std::vector<int> stalled;
+    for (int i = 0; i < 64; ++i) {
+        stalled.push_back(stalledClient(pipelined));
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (connectionsWaitingForTheirClient() < 64 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(connectionsWaitingForTheirClient(), 64U);
+
+    // Every place is held by a client that does not read; a new client is served all the same.
+    std::string stream = converse("GET /json/servers.json HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(stream.starts_with("HTTP/1.1 200 OK\r\n")) << stream;
+
+    // Past the send time-out on the server's clock, the clients that read nothing are dropped.
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::size_t ended = 0;
+    while (ended < stalled.size() && std::chrono::steady_clock::now() < deadline) {
+        server.home().advanceClock(11'000'000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ended =
+            static_cast<std::size_t>(std::count_if(stalled.begin(), stalled.end(), endedByServer));
+    }
+    EXPECT_EQ(ended, stalled.size());
+    for (int fd : stalled) {
+        ::close(fd);
+    }
 }
 
 // A name from the lookup table with quotes and markup in it, as anyone who controls a lookup

@@ -6,7 +6,16 @@
 #include <regex>
 
 #include "tests/support/netns.hpp"
+#include "tests/support/process_sockets.hpp"
 #include "tests/support/server_process.hpp"
+#include "tests/support/session_client.hpp"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
 
 namespace tnw::test {
 namespace {
@@ -121,6 +130,64 @@ TEST(NetworkQueries, IsCachedExitCodes) {
     auto noServer = run({PLEXMILLD_PATH, "--iscached", "127.0.0.1:7399", "x", "--debug"}, clientHome.environment());
     EXPECT_EQ(noServer.exitCode, 1);
     EXPECT_EQ(noServer.output, "Got no response from '127.0.0.1:7399'.\n");
+}
+
+// The port a listening or connected socket of the test has locally.
+std::uint16_t localPort(int fd) {
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+    return ntohs(local.sin_port);
+}
+
+// The protocol sends a command and its argument as separate small writes. Held back until the
+// peer acknowledges the previous one (Nagle's algorithm against a delayed acknowledgement),
+// every exchange would wait ~40 ms; so on every side the sockets send small writes at once.
+TEST(NetworkQueries, SessionAndStatusSocketsSendSmallWritesAtOnce) {
+    ServerHome home;
+    ServerProcess server(home, {"--rating", "5000", "--http"});
+    ASSERT_TRUE(server.waitUntilReady());
+    pid_t pid = server.process().pid();
+
+    SessionClient session;
+    ASSERT_EQ(session.handshake(), std::string(kCurrentNamespaceUri) + "\n");
+    EXPECT_EQ(noDelayTowards(pid, session.localPort()), std::optional<bool>(true));
+
+    // A status connection is set up by its own thread, before it reads the first request.
+    int status = connectTcp(8080);
+    ASSERT_GE(status, 0);
+    auto deadline = std::chrono::steady_clock::now() + 900ms;
+    while (noDelayTowards(pid, localPort(status)) != std::optional<bool>(true) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(noDelayTowards(pid, localPort(status)), std::optional<bool>(true));
+    ::close(status);
+
+    // The client's end, looked at while --iscached waits for the echo of its handshake.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::uint16_t port = localPort(listener);
+    writeFile(home.path() / "part.nc", "G0 X0 Y0\n");
+    ChildProcess client({PLEXMILLD_PATH,
+                         "--iscached",
+                         "127.0.0.1:" + std::to_string(port),
+                         (home.path() / "part.nc").string()},
+                        home.environment());
+    pollfd waiting{listener, POLLIN, 0};
+    ASSERT_EQ(::poll(&waiting, 1, 10'000), 1);
+    int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    char byte = 0;
+    while (::recv(accepted, &byte, 1, 0) == 1 && byte != '\n') {
+    }
+    EXPECT_EQ(noDelayTowards(client.pid(), port), std::optional<bool>(true));
+    ::close(accepted);
+    ::close(listener);
+    EXPECT_EQ(client.wait(), 1);
 }
 
 } // namespace

@@ -198,6 +198,9 @@ TEST(SessionProtocol, SessionsTimeOutAtTheHousekeepingTick) {
     ASSERT_TRUE(server.ready());
     SessionClient client;
     client.handshake();
+    // A first command in time, or the session would end for want of one.
+    client.send("IS_ALIVE\n");
+    EXPECT_EQ(client.receiveLine(), "ACK\n");
     server.home().advanceClock(61'000'000);
     std::this_thread::sleep_for(100ms);
     server.home().advanceClock(31'000'000);

@@ -209,11 +209,11 @@ TEST_F(StatusJson, HostileTextsSurviveARealParser) {
 
 TEST_F(StatusJson, ServerListHasOneLinePerKnownServer) {
     EXPECT_EQ(serversJson(manager), "{\"servers\": [\n]\n}");
-    manager.knownServers.push_back({unixTime(1), "10.0.0.1", 42604, true});
+    manager.knownServers.learn({unixTime(1), "10.0.0.1", 42604, true});
     EXPECT_EQ(
         serversJson(manager),
         "{\"servers\": [\n{\"address\": \"10.0.0.1\", \"revision\": 42604, \"http\": true}\n]\n}");
-    manager.knownServers.push_back({unixTime(2), "10.0.0.2\"}", 36300, false});
+    manager.knownServers.learn({unixTime(2), "10.0.0.2\"}", 36300, false});
     std::string json = serversJson(manager);
     EXPECT_EQ(json,
               "{\"servers\": [\n"

@@ -6,8 +6,14 @@
 #include "util/system_info.hpp"
 #include "util/text.hpp"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace plexmill::http {
 namespace {
@@ -165,6 +171,69 @@ TEST_F(StatusPage, ListsAppearWhenThereIsSomethingToShow) {
                  "<th>Type</th></tr><tr class=\"even\"><td><script>"));
     EXPECT_LT(page.find("10.9.7.20"), page.find("10.9.7.1<"));
     EXPECT_TRUE(contains(page, "<h3>Cache</h3><p>No cache</p>"));
+}
+
+// A name server that never answers in time: the page waits once for all its peers' names,
+// shows addresses meanwhile, and shows the names once they have come.
+TEST_F(StatusPage, NamesOfManyPeersCostOneBoundedWaitAndComeLater) {
+    struct NameServer {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false; // guarded by mutex
+        std::atomic<int> calls{0};
+    };
+    auto names = std::make_shared<NameServer>();
+    tnw::util::NameResolver::setLookups({[names](std::uint32_t asked) {
+                                             ++names->calls;
+                                             std::unique_lock lock(names->mutex);
+                                             names->opened.wait(lock, [&] { return names->open; });
+                                             return "cam-" + std::to_string(asked & 0xFF);
+                                         },
+                                         {}});
+    struct Timeout {
+        Timeout() { tnw::util::NameResolver::setTimeout(300'000); }
+        ~Timeout() {
+            tnw::util::NameResolver::setTimeout(tnw::util::NameResolver::kDefaultTimeout);
+        }
+    } timeout;
+    for (std::uint8_t host = 1; host <= 20; ++host) {
+        server::recordRequest(manager, {address(10, 31, 0, host), 1}, server::RequestRecord::Http);
+    }
+    for (std::uint8_t host = 1; host <= 40; ++host) {
+        server::SessionRecord record;
+        record.peer = {address(10, 31, 1, host), 1};
+        manager.history.push_back(record);
+    }
+
+    auto start = std::chrono::steady_clock::now();
+    std::string page = buildStatusPage(manager);
+    // One wait of 0.3 s for the 60 peers, not 0.3 s for each of them.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(contains(page, "<td>10.31.1.40</td>")) << page;
+    EXPECT_TRUE(contains(page, "<td>10.31.0.20</td>")) << page;
+    // A page made while those lookups still run asks no name server again.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (names->calls < 60 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    buildStatusPage(manager);
+    EXPECT_EQ(names->calls, 60);
+
+    {
+        std::lock_guard lock(names->mutex);
+        names->open = true;
+    }
+    names->opened.notify_all();
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((!tnw::util::NameResolver::knownName(address(10, 31, 1, 40)) ||
+            !tnw::util::NameResolver::knownName(address(10, 31, 0, 20))) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    page = buildStatusPage(manager);
+    EXPECT_TRUE(contains(page, "<td>cam-40 [10.31.1.40]</td>")) << page;
+    EXPECT_TRUE(contains(page, "<td>cam-20 [10.31.0.20]</td>")) << page;
+    EXPECT_EQ(names->calls, 60);
 }
 
 TEST_F(StatusPage, HostileNamesAreShownAsText) {

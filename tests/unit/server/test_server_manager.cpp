@@ -100,17 +100,39 @@ TEST(Discovery, KnownServersRefreshAndExpire) {
     Time start(13'000'000'000'000'000ULL);
     learnServer(manager, "10.77.0.2", "x/advertise\nREVISION:42604\nHTTP:YES\n", start);
     ASSERT_EQ(manager.knownServers.size(), 1U);
-    EXPECT_EQ(manager.knownServers[0].revision, 42604U);
-    EXPECT_TRUE(manager.knownServers[0].http);
+    EXPECT_EQ(manager.knownServers.list()[0].revision, 42604U);
+    EXPECT_TRUE(manager.knownServers.list()[0].http);
     // A known server refreshes its time only; a changed HTTP value waits for expiry.
     learnServer(manager, "10.77.0.2", "x/advertise\nREVISION:1\nHTTP:NO\n", Time(start.value() + 100'000'000));
     ASSERT_EQ(manager.knownServers.size(), 1U);
-    EXPECT_TRUE(manager.knownServers[0].http);
-    EXPECT_EQ(manager.knownServers[0].lastSeen.value(), start.value() + 100'000'000);
+    EXPECT_TRUE(manager.knownServers.list()[0].http);
+    EXPECT_EQ(manager.knownServers.list()[0].lastSeen.value(), start.value() + 100'000'000);
     learnServer(manager, "10.77.0.3", "x/advertise\nREVISION:abc\n", Time(start.value() + 401'000'000));
     ASSERT_EQ(manager.knownServers.size(), 1U);
-    EXPECT_EQ(manager.knownServers[0].address, "10.77.0.3");
-    EXPECT_EQ(manager.knownServers[0].revision, 0U);
+    EXPECT_EQ(manager.knownServers.list()[0].address, "10.77.0.3");
+    EXPECT_EQ(manager.knownServers.list()[0].revision, 0U);
+}
+
+TEST(Discovery, KnownServersDropTheLongestUnheardBeyond1024) {
+    KnownServers known;
+    Time start(13'000'000'000'000'000ULL);
+    auto address = [](int index) {
+        return "10.0." + std::to_string(index / 256) + "." + std::to_string(index % 256);
+    };
+    for (int index = 0; index < 1024; ++index) {
+        known.learn({Time(start.value() + index), address(index), 1, false});
+    }
+    // The first one is heard again, so the second is now the longest unheard.
+    known.learn({Time(start.value() + 2000), address(0), 2, true});
+    known.learn({Time(start.value() + 2001), "10.9.9.9", 3, false});
+    std::vector<KnownServer> listed = known.list();
+    ASSERT_EQ(listed.size(), 1024U);
+    // First-heard order; a refresh changes the last-seen time only.
+    EXPECT_EQ(listed.front().address, "10.0.0.0");
+    EXPECT_EQ(listed.front().revision, 1U);
+    EXPECT_EQ(listed.front().lastSeen.value(), start.value() + 2000);
+    EXPECT_EQ(listed[1].address, "10.0.0.2");
+    EXPECT_EQ(listed.back().address, "10.9.9.9");
 }
 
 } // namespace
