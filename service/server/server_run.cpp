@@ -32,7 +32,7 @@ constexpr std::uint64_t kTickInterval = 30'000'000;     // microseconds
 constexpr unsigned kSlowTickEvery = 10;                 // ticks: every 300 seconds
 constexpr std::uint32_t kHttpDrainTime = 10'000'000;    // microseconds
 
-std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
+std::string instanceName() { return protocol::serverInstanceName(); }
 
 const char* architectureName(bool x86) {
     if (x86) {

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "service/protocol/machine_settings.hpp"
+
 namespace plexmill::server {
 
-inline constexpr const char* kSettingsKey = "Software\\Quorvex\\Quorvex Plexmill";
+inline constexpr const char* kSettingsKey = protocol::kSettingsKey;
 
 struct AdmissionRule {
     std::uint32_t address = 0;
