@@ -1,5 +1,7 @@
 #include "util/time.hpp"
 
+#include "tests/support/zone_scope.hpp"
+
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
@@ -14,28 +16,7 @@ Time at(std::int64_t unixSeconds, std::int64_t microseconds = 0) {
     return Time::fromUnixMicroseconds(unixSeconds * 1000000 + microseconds);
 }
 
-// Runs the test body in another time zone (POSIX rules, so no zone database is needed).
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            previous_ = old;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneScope() {
-        if (previous_) {
-            ::setenv("TZ", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
+using tnw::test::ZoneScope;
 
 TEST(Time, FieldsOfCalendarDates) {
     struct Case {
