@@ -10,6 +10,7 @@ PLEXMILL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
   iproute2 util-linux procps socat python3
   chromium fonts-dejavu-core
+  qt6-base-dev xvfb trayer x11-utils xdotool imagemagick desktop-file-utils
 )
 
 # Node.js and npm run the browser tests; machines that bring their own are left alone.
