@@ -27,25 +27,36 @@ struct CycleLists {
 
 // Steps after AVAILABLE: the INFO values, the open sessions, and the history since the last look.
 void readServer(MonitorState& state, MonitorClient& client, PollMemory& memory, CycleLists& lists) {
+    auto info = client.info();
+    // Values the reply leaves out count as "NO" and 0 rather than as what an earlier one said.
     memory.serverRevision = 0;
-    for (const auto& line : client.info()) {
+    bool http = false;
+    std::uint64_t total = 0;
+    for (const auto& line : info) {
         auto [key, value] = protocol::splitKeyValue(line);
         if (key == "REVISION") {
             memory.serverRevision = protocol::parseUnsigned(value).value_or(0);
         } else if (key == "HTTP") {
-            state.httpAvailable = value == "YES";
+            http = value == "YES";
         } else if (key == "TOTAL_SESSIONS") {
-            state.totalSessions = protocol::parseUnsigned64(value).value_or(0);
-        } else if (key == "SESSION") {
-            auto id = protocol::parseUnsigned64(value);
-            if (!id) {
-                tnw::util::raise(tnw::util::ParseException());
-            }
-            LiveSessionFacts session = readLiveSession(client.sessionInfo(*id));
-            // A session that has not started its kernel does not count as active.
-            if (session.processingTime != 0) {
-                lists.active.push_back(activeSessionText(session));
-            }
+            total = protocol::parseUnsigned64(value).value_or(0);
+        }
+    }
+    state.httpAvailable = http;
+    state.totalSessions = total;
+    for (const auto& line : info) {
+        auto [key, value] = protocol::splitKeyValue(line);
+        if (key != "SESSION") {
+            continue;
+        }
+        auto id = protocol::parseUnsigned64(value);
+        if (!id) {
+            tnw::util::raise(tnw::util::ParseException());
+        }
+        LiveSessionFacts session = readLiveSession(client.sessionInfo(*id));
+        // A session that has not started its kernel does not count as active.
+        if (session.processingTime != 0) {
+            lists.active.push_back(activeSessionText(session));
         }
     }
     if (memory.serverRevision < kHistoryRevision) {

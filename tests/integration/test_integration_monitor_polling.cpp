@@ -138,6 +138,10 @@ public:
     void listen() { accepting_ = true; }
     // Reads requests but answers none.
     void fallSilent() { silent_ = true; }
+    void setInfo(std::string info) {
+        std::lock_guard guard(lock_);
+        script_.info = std::move(info);
+    }
 
 private:
     // The listening socket on 127.0.0.1:7387, or -1.
@@ -242,7 +246,10 @@ private:
             }
             record(word);
             if (word == "INFO") {
-                send(script_.info);
+                std::unique_lock guard(lock_);
+                std::string info = script_.info;
+                guard.unlock();
+                send(info);
             } else if (word == "AVAILABLE") {
                 send("ACK\n");
             } else {
@@ -292,6 +299,9 @@ TEST(MonitorPolling, AServerBeforeRevision28890NeverFillsTheLists) {
     EXPECT_EQ(state.totalSessions, 3U);
     EXPECT_EQ(state.activeCount(), 0U);
     EXPECT_TRUE(state.lists().recent.empty());
+    // What INFO leaves out is "NO" and 0, not what it said before.
+    server.setInfo("REVISION:28889\n\n");
+    EXPECT_TRUE(waitUntil([&] { return !state.httpAvailable && state.totalSessions == 0; }, 10s));
     auto requests = server.requests();
     EXPECT_EQ(requests.at(0), std::string(kLegacyNamespaceUri));
     EXPECT_EQ(requests.at(1), "INFO");
