@@ -3,11 +3,11 @@
 // read at every server start, together with the two working folders.
 #pragma once
 
+#include "service/protocol/machine_settings.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "service/protocol/machine_settings.hpp"
 
 namespace plexmill::server {
 

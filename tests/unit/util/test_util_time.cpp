@@ -1,6 +1,5 @@
-#include "util/time.hpp"
-
 #include "tests/support/zone_scope.hpp"
+#include "util/time.hpp"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
