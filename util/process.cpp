@@ -3,6 +3,7 @@
 #include "util/environment.hpp"
 #include "util/files.hpp"
 #include "util/proc_files.hpp"
+#include "util/program_search.hpp"
 #include "util/sync.hpp"
 #include "util/windows_error.hpp"
 
@@ -66,24 +67,8 @@ std::string programFile(const ProcessOptions& options) {
     if (name.find('/') != std::string::npos) {
         return name;
     }
-    std::string path = getEnvironment("PATH");
-    if (path.empty()) {
-        path = "/usr/local/bin:/usr/bin:/bin";
-    }
-    for (std::size_t start = 0; start <= path.size();) {
-        std::size_t end = path.find(':', start);
-        if (end == std::string::npos) {
-            end = path.size();
-        }
-        std::string candidate = joinPath(path.substr(start, end - start), name);
-        struct stat status {};
-        if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        start = end + 1;
-    }
-    return name;
+    std::string found = findProgramOnPath(name);
+    return found.empty() ? name : found;
 }
 
 // Why the program cannot be run, found before a child exists; 0 when it looks runnable.

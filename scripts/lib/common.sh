@@ -11,6 +11,7 @@ PLEXMILL_PACKAGES=(
   iproute2 util-linux procps socat python3
   curl python3-h11
   chromium fonts-dejavu-core
+  qt6-base-dev xvfb trayer x11-utils xdotool imagemagick desktop-file-utils
 )
 # What checks the reference kernel's output: openscad makes models, admesh checks them and
 # LinuxCNC's rs274 interprets the G-code (linuxcnc-uspace puts it in /usr/bin).

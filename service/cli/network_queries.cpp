@@ -103,7 +103,7 @@ void showStatus(const std::string& host) {
 }
 
 void showLocalStatus() {
-    bool running = tnw::util::InstanceLock::isHeld("Global\\" + std::string(protocol::kCurrentNamespace));
+    bool running = tnw::util::InstanceLock::isHeld(protocol::serverInstanceName());
     if (!running) {
         try {
             SessionClient client;

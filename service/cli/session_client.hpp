@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "service/protocol/client_handshake.hpp"
 #include "util/socket.hpp"
 
 namespace plexmill::cli {
@@ -12,10 +13,10 @@ namespace plexmill::cli {
 // What clients of this program call themselves in APPLICATION.
 std::string applicationText();
 
-class SessionClient {
+class SessionClient : public protocol::LineChannel {
 public:
     // Revision from which a server takes APPLICATION and the file-cache commands.
-    static constexpr std::uint32_t kFileCacheRevision = 36300;
+    static constexpr std::uint32_t kFileCacheRevision = protocol::kApplicationRevision;
 
     // Connects to "host" or "host:port" and performs the handshake, INFO, USER and (from
     // revision 36300) APPLICATION. False on any refusal; socket errors raised while talking
@@ -24,8 +25,8 @@ public:
 
     // One line without its line feed (a carriage return stays). An empty line when the server
     // closed the connection.
-    std::string readLine();
-    void sendText(const std::string& text);
+    std::string readLine() override;
+    void sendText(const std::string& text) override;
     // DONE, one reply line, then both directions shut down and the socket closed.
     void finish();
     // SESSION_INFO for a session id; the reply lines without the closing empty line.
@@ -35,8 +36,8 @@ public:
     bool isFileCached(const std::string& path);
     void close();
 
-    const std::vector<std::string>& infoLines() const { return infoLines_; }
-    std::uint32_t serverRevision() const { return serverRevision_; }
+    const std::vector<std::string>& infoLines() const { return greeting_.infoLines; }
+    std::uint32_t serverRevision() const { return greeting_.serverRevision; }
     tnw::util::Socket& socket() { return socket_; }
 
 private:
@@ -44,11 +45,8 @@ private:
     // connection rather than growing without end.
     static constexpr std::size_t kMaximumLine = 1 << 20;
 
-    std::vector<std::string> readBlock();
-
     tnw::util::Socket socket_;
-    std::vector<std::string> infoLines_;
-    std::uint32_t serverRevision_ = 0;
+    protocol::ServerGreeting greeting_;
 };
 
 } // namespace plexmill::cli

@@ -37,7 +37,7 @@ constexpr std::uint32_t kHttpDrainTime = 10'000'000;    // microseconds
 // waiting connection keeps them signalled, and waking for it at once would only spin.
 constexpr std::uint32_t kAcceptPause = 250'000; // microseconds
 
-std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
+std::string instanceName() { return protocol::serverInstanceName(); }
 
 const char* architectureName(bool x86) {
     if (x86) {

@@ -3,13 +3,15 @@
 // read at every server start, together with the two working folders.
 #pragma once
 
+#include "service/protocol/machine_settings.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace plexmill::server {
 
-inline constexpr const char* kSettingsKey = "Software\\Quorvex\\Quorvex Plexmill";
+inline constexpr const char* kSettingsKey = protocol::kSettingsKey;
 
 struct AdmissionRule {
     std::uint32_t address = 0;

@@ -2,6 +2,7 @@
 #include "tests/support/server_process.hpp"
 #include "tests/support/session_client.hpp"
 #include "tests/support/session_server.hpp"
+#include "tests/support/wait.hpp"
 
 #include <algorithm>
 #include <filesystem>
@@ -17,13 +18,7 @@ namespace {
 // A kernel folder with the test kernel as millcore.exe and its library beside it.
 std::filesystem::path makeKernel(const ServerHome& home, bool withLibrary = true) {
     auto folder = home.path() / "kernel";
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(TEST_KERNEL_PATH,
-                               folder / "millcore.exe",
-                               std::filesystem::copy_options::overwrite_existing);
-    if (withLibrary) {
-        writeFile(folder / "millcore.dll", "");
-    }
+    installTestKernel(folder, withLibrary);
     return folder;
 }
 
@@ -66,21 +61,6 @@ testing::AssertionResult isLargeOutputThenAck(const std::filesystem::path& path)
         return testing::AssertionFailure() << "ends with " << testing::PrintToString(tail);
     }
     return testing::AssertionSuccess() << size - 4 << " bytes of output";
-}
-
-// Looks at `condition` every `step` until it holds (true) or the deadline has passed (false).
-template <typename Condition>
-bool waitUntil(Condition condition,
-               std::chrono::milliseconds deadline,
-               std::chrono::milliseconds step = 20ms) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(step);
-    }
-    return true;
 }
 
 // The session's own time-out (main loop) or the kernel's (relay) ends the run, whichever looks

@@ -10,12 +10,6 @@
 namespace tnw::test {
 namespace {
 
-void installKernel(const std::filesystem::path& folder) {
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(TEST_KERNEL_PATH, folder / "millcore.exe");
-    writeFile(folder / "millcore.dll", "");
-}
-
 // One session that announces `revision` (when given) and runs the job "where": what came back
 // after DONE was acknowledged.
 std::string ranKernel(std::optional<std::string> revision) {
@@ -58,15 +52,15 @@ TEST_F(KernelFolders, TheRevisionPicksTheSubfolderOfAnIncludeFolder) {
     auto first = home.path() / "first";
     auto second = home.path() / "second";
     for (const char* number : {"100", "250", "300"}) {
-        installKernel(first / number);
+        installTestKernel(first / number);
     }
     // Equal to one of the first folder's numbers (the first folder wins), and one between.
-    installKernel(second / "0250");
-    installKernel(second / "280");
+    installTestKernel(second / "0250");
+    installTestKernel(second / "280");
     // Neither a revision nor a number that fits 32 bits.
-    installKernel(first / "latest");
-    installKernel(first / "4294967296");
-    installKernel(cacheFolder());
+    installTestKernel(first / "latest");
+    installTestKernel(first / "4294967296");
+    installTestKernel(cacheFolder());
     start({"--include", first.string(), "--include", second.string()});
     struct Case {
         std::optional<std::string> revision;
@@ -92,8 +86,8 @@ TEST_F(KernelFolders, TheRevisionPicksTheSubfolderOfAnIncludeFolder) {
 
 TEST_F(KernelFolders, OnlyAnExactRevisionFolderWinsOverTheFixedKernelFolder) {
     auto include = home.path() / "include";
-    installKernel(include / "250");
-    installKernel(home.path() / "fixed");
+    installTestKernel(include / "250");
+    installTestKernel(home.path() / "fixed");
     start({"--kernel", (home.path() / "fixed").string(), "--include", include.string()});
     EXPECT_EQ(ranKernel("260"), executable(home.path() / "fixed"));
     EXPECT_EQ(ranKernel("250"), executable(include / "250"));
@@ -101,9 +95,9 @@ TEST_F(KernelFolders, OnlyAnExactRevisionFolderWinsOverTheFixedKernelFolder) {
 
 TEST_F(KernelFolders, AnIncludeFolderWithoutKernelFilesFailsTheRun) {
     auto include = home.path() / "include";
-    installKernel(include / "100");
+    installTestKernel(include / "100");
     std::filesystem::create_directories(include / "250");
-    installKernel(cacheFolder());
+    installTestKernel(cacheFolder());
     start({"--include", include.string()});
     // The chosen folder exists but holds no kernel: no falling back to an older one.
     EXPECT_EQ(ranKernel("260"), "\n");

@@ -13,6 +13,15 @@
 
 namespace tnw::test {
 
+void installTestKernel(const std::filesystem::path& folder, bool withLibrary) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(
+        TEST_KERNEL_PATH, folder / "millcore.exe", std::filesystem::copy_options::overwrite_existing);
+    if (withLibrary) {
+        writeFile(folder / "millcore.dll", "");
+    }
+}
+
 ServerHome::ServerHome() : folder_("plexmilld") {
     std::filesystem::create_directories(path() / "tmp");
     advanceClock(0);

@@ -47,6 +47,10 @@ private:
     std::unique_ptr<ChildProcess> process_;
 };
 
+// The project's test kernel as FOLDER/millcore.exe, with an empty millcore.dll beside it unless
+// told otherwise; the folder is made when missing.
+void installTestKernel(const std::filesystem::path& folder, bool withLibrary = true);
+
 // Connects to 127.0.0.1:port (or address) over TCP; -1 on failure.
 int connectTcp(std::uint16_t port, const std::string& address = "127.0.0.1");
 // Waits until a TCP port accepts connections.

@@ -15,6 +15,15 @@ TEST(Numbers, UnsignedRule) {
     EXPECT_EQ(parseUnsigned("007"), 7U);
 }
 
+TEST(Numbers, Unsigned64Rule) {
+    EXPECT_EQ(parseUnsigned64("18446744073709551615"), 18446744073709551615ULL);
+    EXPECT_EQ(parseUnsigned64("18446744073709551616"), std::nullopt);
+    EXPECT_EQ(parseUnsigned64("4294967296"), 4294967296ULL);
+    EXPECT_EQ(parseUnsigned64(""), std::nullopt);
+    EXPECT_EQ(parseUnsigned64("-1"), std::nullopt);
+    EXPECT_EQ(parseUnsigned64("1 "), std::nullopt);
+}
+
 TEST(Numbers, SignedRuleNeverOverflows) {
     EXPECT_EQ(parseSigned64("-"), 0);
     EXPECT_EQ(parseSigned64("-12"), -12);

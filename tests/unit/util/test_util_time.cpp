@@ -1,3 +1,4 @@
+#include "tests/support/zone_scope.hpp"
 #include "util/time.hpp"
 
 #include <cstdlib>
@@ -14,28 +15,7 @@ Time at(std::int64_t unixSeconds, std::int64_t microseconds = 0) {
     return Time::fromUnixMicroseconds(unixSeconds * 1000000 + microseconds);
 }
 
-// Runs the test body in another time zone (POSIX rules, so no zone database is needed).
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            previous_ = old;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneScope() {
-        if (previous_) {
-            ::setenv("TZ", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
+using tnw::test::ZoneScope;
 
 TEST(Time, FieldsOfCalendarDates) {
     struct Case {
