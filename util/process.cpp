@@ -62,28 +62,8 @@ std::string programFile(const ProcessOptions& options) {
     if (options.arguments.empty()) {
         return {};
     }
-    const std::string& name = options.arguments.front();
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    std::string path = getEnvironment("PATH");
-    if (path.empty()) {
-        path = "/usr/local/bin:/usr/bin:/bin";
-    }
-    for (std::size_t start = 0; start <= path.size();) {
-        std::size_t end = path.find(':', start);
-        if (end == std::string::npos) {
-            end = path.size();
-        }
-        std::string candidate = joinPath(path.substr(start, end - start), name);
-        struct stat status {};
-        if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        start = end + 1;
-    }
-    return name;
+    std::string found = findProgram(options.arguments.front());
+    return found.empty() ? options.arguments.front() : found;
 }
 
 // Why the program cannot be run, found before a child exists; 0 when it looks runnable.
@@ -239,6 +219,33 @@ void reapOrphans() {
 }
 
 } // namespace
+
+std::string findProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    if (name.empty()) {
+        return {};
+    }
+    std::string path = getEnvironment("PATH");
+    if (path.empty()) {
+        path = "/usr/local/bin:/usr/bin:/bin";
+    }
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string candidate = joinPath(path.substr(start, end - start), name);
+        struct stat status {};
+        if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        start = end + 1;
+    }
+    return {};
+}
 
 struct Process::State {
     ~State() {

@@ -53,6 +53,11 @@ struct CpuTimes {
     std::uint64_t user = 0;   // microseconds
 };
 
+// The file a program name runs: a name holding "/" as it is, otherwise the first regular,
+// executable file of that name along PATH (/usr/local/bin:/usr/bin:/bin when PATH is unset).
+// Empty when there is none.
+std::string findProgram(const std::string& name);
+
 // A shared reference to a process. A child inherits no descriptor other than its three
 // standard handles, and starts with default signal handling.
 class Process {
