@@ -1,6 +1,5 @@
 #include "service/cli/firewall_commands.hpp"
 
-#include "service/firewall/application_exception.hpp"
 #include "service/firewall/firewall.hpp"
 #include "util/console.hpp"
 #include "util/environment.hpp"
