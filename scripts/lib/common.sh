@@ -47,6 +47,31 @@ install_packages() {
   fi
 }
 
+# The firewall tools the firewall tests drive: nft on rulesets of the tests' own network
+# namespaces, firewall-offline-cmd and ufw on private copies of /etc. Their daemons must never
+# run on the machine itself: firewalld's package starts it wherever systemd runs, so a firewalld
+# that was not installed yet is masked first, and the boot units the packages enable on their
+# first installation are disabled again.
+install_firewall_tools() {
+  local fresh=()
+  local package
+  for package in firewalld ufw; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      fresh+=("$package")
+    fi
+  done
+  if [[ " ${fresh[*]} " == *" firewalld "* && ! -e /etc/systemd/system/firewalld.service ]]; then
+    mkdir -p /etc/systemd/system
+    ln -s /dev/null /etc/systemd/system/firewalld.service
+  fi
+  install_packages nftables firewalld ufw
+  if command -v systemctl >/dev/null; then
+    for package in "${fresh[@]}"; do
+      systemctl disable "$package.service" >/dev/null 2>&1 || true
+    done
+  fi
+}
+
 # build_tree DIR [cmake options...]: configures once and builds everything.
 build_tree() {
   local dir="$1"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "service/cli/command_line.hpp"
+#include "service/cli/firewall_commands.hpp"
 #include "service/cli/help_text.hpp"
 #include "service/cli/network_queries.hpp"
 #include "service/cli/remote_session.hpp"
@@ -109,6 +110,8 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
             return 1;
         }
         return 0;
+    case Command::CheckFirewall: return checkFirewall(line.firewallPorts);
+    case Command::ConfigFirewall: return configureFirewall(line.firewallPorts);
     default:
         return notAvailableYet(line.command);
     }
