@@ -311,9 +311,13 @@ void handleKernel(Session& session) {
         session.terminate(kTerminated);
         return;
     }
+    // Recorded before the acknowledgement: a client that asks IS_CACHED the moment it reads
+    // "ACK" must find the kernel, or it uploads all of it again.
+    {
+        Lock lock(globalLock());
+        manager.kernelUploads[guid] = tnw::util::Time::now();
+    }
     session.sendText("ACK\n");
-    Lock lock(globalLock());
-    manager.kernelUploads[guid] = tnw::util::Time::now();
 }
 
 void handleIsCached(Session& session) {
