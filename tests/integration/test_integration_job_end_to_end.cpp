@@ -1,4 +1,5 @@
 // A job end to end: transfers into the session folder, the kernel run, and --connect.
+#include "tests/support/http_get.hpp"
 #include "tests/support/server_process.hpp"
 #include "tests/support/session_client.hpp"
 #include "tests/support/session_server.hpp"
@@ -7,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
+#include <set>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -141,6 +144,55 @@ bool sendBlocked(pid_t pid) {
     });
 }
 
+// status.json as the server's status port serves it now.
+std::string statusDocument() {
+    return httpGet("/json/status.json");
+}
+
+// The number after `"key": ` in the document; -1 when it is not there.
+long long jsonNumber(const std::string& document, const std::string& key) {
+    std::smatch match;
+    return std::regex_search(document, match, std::regex("\"" + key + "\": (\\d+)"))
+               ? std::stoll(match[1].str())
+               : -1;
+}
+
+// The status texts of the session history in status.json, newest first.
+std::vector<std::string> historyStatuses(const std::string& document) {
+    std::vector<std::string> statuses;
+    const std::string start = "\"closedSessions\": [\n";
+    const std::size_t at = document.find(start);
+    if (at == std::string::npos) {
+        return statuses;
+    }
+    const std::string records = document.substr(at + start.size());
+    const std::regex status("\"status\": \"([^\"]*)\"\\}");
+    for (auto it = std::sregex_iterator(records.begin(), records.end(), status);
+         it != std::sregex_iterator();
+         ++it) {
+        statuses.push_back((*it)[1].str());
+    }
+    return statuses;
+}
+
+// Every file and folder under `root` but session folders, logs and the test clock: what a
+// refused command must not have added to.
+std::set<std::string> lastingFiles(const std::filesystem::path& root) {
+    std::set<std::string> files;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         it != std::filesystem::recursive_directory_iterator();
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with("session-")) {
+            it.disable_recursion_pending();
+        } else if (!name.ends_with(".log") && !name.starts_with("clock")) {
+            files.insert(std::filesystem::relative(it->path(), root).string());
+        }
+    }
+    return files;
+}
+
 class JobSession : public testing::Test {
 protected:
     void start(std::vector<std::string> extra = {}, bool withLibrary = true) {
@@ -182,29 +234,104 @@ TEST_F(JobSession, JobAndFilesReachTheKernelAndItsOutputComesBack) {
     EXPECT_TRUE(result.ends_with("ACK\n"));
 }
 
-TEST_F(JobSession, TransferRefusals) {
-    start({"--size", "1"});
+TEST_F(JobSession, TransferRefusalsEndTheSessionWithTheirReason) {
+    start({"--size", "1", "--verbose", "--http", "--nocache"});
+    ASSERT_TRUE(waitForPort(8080));
+    const std::string job = "RUN\n\n5\ncopy\n";
+    // The copy kernel's listing of a session folder that holds the job alone.
+    const std::string onlyTheJob = "FILE job.tornwell-job copy\n\n";
     struct Case {
         std::string commands;
-        std::string reply;
+        std::string replies; // up to the kernel's output
+        std::string listing; // the kernel's listing of the session folder; empty: no kernel ran
+        const char* status;  // the session's record in the history
+        long long failures;  // the server's failure count after the session
+        std::string printed; // its console line (standard output or error)
     };
+    const char* const sizeExceeded = "Session terminated due to exceeded maximum size";
     const Case cases[] = {
-        {"RUN\n\n16777216\n", ""},
-        {"RUN\n{bad}\n", "\n"},
-        {"FILE\n../x\n1\nx", ""},
-        {"FILE\n..\n1\nx", ""},
-        {"FILE\na\n0\n", ""},
-        {"FILE\na\n1048577\n", ""},
-        {"FILE\na\n1\nxFILE\na\n1\nx", "ACK\n"},
-        {"IS_FILE_CACHED\nabc\nx\n", "\n"},
-        {"FILE_CACHE\na\n" + std::string(64, '0') + "\n5\nFILE\na\n1\nx", "\n"},
+        {"RUN\n\n16777216\n", "", "", sizeExceeded, 1, "Invalid job size."},
+        {"RUN\n{bad}\n", "\n", "", "Session terminated", 2, "Invalid guid."},
+        // The job is in when a file is refused: the kernel still runs, and sees no file.
+        {job + "FILE\n../x\n1\nx",
+         "ACK\n",
+         onlyTheJob,
+         "Session terminated",
+         3,
+         "Invalid filename: '../x'."},
+        {job + "FILE\n..\n1\nx",
+         "ACK\n",
+         onlyTheJob,
+         "Session terminated",
+         4,
+         "Invalid filename: '..'."},
+        {job + "FILE\na/b\n1\nx",
+         "ACK\n",
+         onlyTheJob,
+         "Session terminated",
+         5,
+         "Invalid filename: 'a/b'."},
+        {job + "FILE\na\n0\n", "ACK\n", onlyTheJob, sizeExceeded, 6, "Invalid data size."},
+        {job + "FILE\na\n4294967296\n", "ACK\n", onlyTheJob, sizeExceeded, 7, "Invalid data size."},
+        {job + "FILE\na\n1048577\n",
+         "ACK\n",
+         onlyTheJob,
+         sizeExceeded,
+         8,
+         "Error: Failed to transfer file."},
+        {job + "FILE\na\n1\nxFILE\na\n1\nx",
+         "ACK\nACK\n",
+         "FILE a x\n" + onlyTheJob,
+         "Session terminated",
+         9,
+         "Invalid duplicate filename: 'a'."},
+        {job + "FILE_CACHE\na\n" + std::string(64, '0') + "\n5\nFILE\na\n1\nx",
+         "ACK\n\n",
+         onlyTheJob,
+         "Session terminated",
+         10,
+         "Invalid duplicate filename: 'a'."},
+        // A query with a bad size is answered "no" and refuses nothing.
+        {job + "IS_FILE_CACHED\nabc\nx\nDONE\n", "ACK\n\nACK\n", onlyTheJob, "Success", 10, ""},
     };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.commands);
+    const auto files = lastingFiles(home.path());
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& test = cases[i];
+        SCOPED_TRACE(test.commands.substr(0, 40));
+        const std::string output = server->process().output();
+        const std::string errors = server->process().errors();
         SessionClient client;
         client.handshake();
         client.send(test.commands);
-        EXPECT_EQ(client.receiveUntilEnd(5s), test.reply);
+        const std::string received = client.receiveUntilEnd(20s);
+        ASSERT_TRUE(received.starts_with(test.replies)) << received;
+        const std::string kernelOutput = received.substr(test.replies.size());
+        if (test.listing.empty()) {
+            EXPECT_EQ(kernelOutput, "");
+        } else {
+            EXPECT_TRUE(kernelOutput.starts_with("ARGS [millcore]")) << kernelOutput;
+            EXPECT_TRUE(kernelOutput.ends_with("\nJOB copy\n\n" + test.listing + "ACK\n"))
+                << kernelOutput;
+        }
+        client.close();
+        // Every case is a job session: once it has ended, its record heads the history.
+        std::string document;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                document = statusDocument();
+                return historyStatuses(document).size() == i + 1;
+            },
+            20s))
+            << document;
+        auto statuses = historyStatuses(document);
+        EXPECT_EQ(statuses.empty() ? "" : statuses.front(), test.status);
+        EXPECT_EQ(jsonNumber(document, "failures"), test.failures);
+        if (!test.printed.empty()) {
+            const std::string console = server->process().output().substr(output.size()) +
+                                        server->process().errors().substr(errors.size());
+            EXPECT_NE(console.find("] " + test.printed + "\n"), std::string::npos) << console;
+        }
+        EXPECT_EQ(lastingFiles(home.path()), files);
     }
     SessionClient accepted;
     accepted.handshake();
@@ -330,7 +457,8 @@ TEST_F(JobSession, ConnectFailsWhenTheServerEndsTheSessionDuringAFile) {
                        home.environment());
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.errors.find("Error: "), std::string::npos) << refused.errors;
-    EXPECT_EQ(refused.output.find("Remote session completed."), std::string::npos) << refused.output;
+    EXPECT_EQ(refused.output.find("Remote session completed."), std::string::npos)
+        << refused.output;
 }
 
 TEST_F(JobSession, CtrlCWhileReceivingSendsAbort) {
