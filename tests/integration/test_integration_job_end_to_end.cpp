@@ -412,7 +412,7 @@ TEST_F(JobSession, TransferRefusalsEndTheSessionWithTheirReason) {
     const auto files = lastingFiles(home.path());
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& test = cases[i];
-        SCOPED_TRACE(test.commands.substr(0, 40));
+        SCOPED_TRACE(testing::PrintToString(test.commands.substr(0, 60)));
         const std::string output = server->process().output();
         const std::string errors = server->process().errors();
         SessionClient client;
