@@ -351,7 +351,9 @@ TEST_F(JobSession, JobAndFilesReachTheKernelAndItsOutputComesBack) {
 
 TEST_F(JobSession, TransferRefusalsEndTheSessionWithTheirReason) {
     start({"--size", "1", "--verbose", "--http", "--nocache"});
-    ASSERT_TRUE(waitForPort(8080));
+    // An answer on the status port comes from the main loop, so the server has made every
+    // folder it makes at its start (the file cache's comes after "now ready").
+    ASSERT_TRUE(waitUntil([] { return !statusDocument().empty(); }, 20s));
     const std::string job = "RUN\n\n5\ncopy\n";
     // The copy kernel's listing of a session folder that holds the job alone.
     const std::string onlyTheJob = "FILE job.tornwell-job copy\n\n";
