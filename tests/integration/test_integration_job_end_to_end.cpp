@@ -249,6 +249,16 @@ private:
         }
         const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         const int server = connectTcp(7387);
+        try {
+            pass(client, server);
+        } catch (const std::exception& failure) {
+            ADD_FAILURE() << failure.what();
+        }
+        ::close(server);
+        ::close(client);
+    }
+
+    void pass(int client, int server) {
         // Per direction: its source still sends, and its destination still takes bytes.
         bool reading[2] = {true, true};
         bool writing[2] = {true, true};
@@ -258,11 +268,12 @@ private:
         bool ran = false;
         char buffer[65536];
         while (reading[0] || reading[1]) {
-            pollfd ready[2] = {{client, static_cast<short>(reading[0] ? POLLIN : 0), 0},
-                               {server, static_cast<short>(reading[1] ? POLLIN : 0), 0}};
+            // A source that has ended is left out: poll would report its hang-up for ever.
+            pollfd ready[2] = {{reading[0] ? client : -1, POLLIN, 0},
+                               {reading[1] ? server : -1, POLLIN, 0}};
             if (::poll(ready, 2, 60'000) <= 0) {
                 ADD_FAILURE() << "the session went quiet";
-                break;
+                return;
             }
             for (int way = 0; way < 2; ++way) {
                 if (ready[way].revents == 0) {
@@ -290,8 +301,6 @@ private:
                 writing[way] = writing[way] && sendAll(destination[way], bytes);
             }
         }
-        ::close(server);
-        ::close(client);
     }
 
     std::function<void()> beforeRun_;
