@@ -89,9 +89,17 @@ protected:
 };
 
 TEST_F(KernelUpload, OrrinUploadStoresFourVerifiedFiles) {
+    // A job for the kernel, taken back before it runs.
+    const std::string job = std::string("RUN\n") + kGuid + "\n5\ncopy\nABORT\n";
     EXPECT_EQ(isCached(), "\n");
+    EXPECT_EQ(exchange(job), "");
+    EXPECT_TRUE(server->process().waitForOutput(std::string("] CAM kernel '") + kGuid +
+                                                "' not available.\n"));
     auto files = signedKernelFiles("1");
     EXPECT_EQ(exchange(kernelCommand(files, true)), "ACK\n");
+    // Known the moment it is acknowledged, to any connection.
+    EXPECT_EQ(isCached(), "ACK\n");
+    EXPECT_EQ(exchange(job), "ACK\n");
 
     std::map<std::string, std::string> expected;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -100,7 +108,6 @@ TEST_F(KernelUpload, OrrinUploadStoresFourVerifiedFiles) {
     EXPECT_EQ(folderContents(kernelFolder()), expected); // no temporary file left beside them
     auto permissions = fs::status(kernelFolder() / "millcore.exe").permissions();
     EXPECT_NE(permissions & fs::perms::owner_exec, fs::perms::none);
-    EXPECT_EQ(isCached(), "ACK\n");
 }
 
 TEST_F(KernelUpload, RefusedUploadsLeaveThePreviousKernelAsItWas) {
