@@ -317,9 +317,9 @@ void handleKernel(Session& session) {
         session.terminate(kTerminated);
         return;
     }
+    // Recorded before the acknowledgement: a client that asks IS_CACHED the moment it reads
+    // "ACK" must find the kernel, or it uploads all of it again.
     {
-        // Entered before the acknowledgement: a client that asks IS_CACHED right after it
-        // must find the kernel it was told is stored.
         Lock lock(globalLock());
         manager.kernelUploads[guid] = tnw::util::Time::now();
     }

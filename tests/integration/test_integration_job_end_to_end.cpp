@@ -1,16 +1,26 @@
 // A job end to end: transfers into the session folder, the kernel run, and --connect.
+#include "tests/support/http_get.hpp"
 #include "tests/support/server_process.hpp"
 #include "tests/support/session_client.hpp"
 #include "tests/support/session_server.hpp"
 #include "tests/support/wait.hpp"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <set>
 #include <signal.h>
+#include <stdexcept>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tnw::test {
 namespace {
@@ -121,6 +131,172 @@ bool sendBlocked(pid_t pid) {
     });
 }
 
+// status.json as the server's status port serves it now.
+std::string statusDocument() {
+    return httpGet("/json/status.json");
+}
+
+// The number after `"key": ` in the document; -1 when it is not there.
+long long jsonNumber(const std::string& document, const std::string& key) {
+    std::smatch match;
+    return std::regex_search(document, match, std::regex("\"" + key + "\": (\\d+)"))
+               ? std::stoll(match[1].str())
+               : -1;
+}
+
+// The status texts of the session history in status.json, newest first.
+std::vector<std::string> historyStatuses(const std::string& document) {
+    std::vector<std::string> statuses;
+    const std::string start = "\"closedSessions\": [\n";
+    const std::size_t at = document.find(start);
+    if (at == std::string::npos) {
+        return statuses;
+    }
+    const std::string records = document.substr(at + start.size());
+    const std::regex status("\"status\": \"([^\"]*)\"\\}");
+    for (auto it = std::sregex_iterator(records.begin(), records.end(), status);
+         it != std::sregex_iterator();
+         ++it) {
+        statuses.push_back((*it)[1].str());
+    }
+    return statuses;
+}
+
+// Every file and folder under `root` but session folders, logs and the test clock: what a
+// refused command must not have added to.
+std::set<std::string> lastingFiles(const std::filesystem::path& root) {
+    std::set<std::string> files;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         it != std::filesystem::recursive_directory_iterator();
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with("session-")) {
+            it.disable_recursion_pending();
+        } else if (!name.ends_with(".log") && !name.starts_with("clock")) {
+            files.insert(std::filesystem::relative(it->path(), root).string());
+        }
+    }
+    return files;
+}
+
+// Sends all of `bytes`; false when the peer is gone.
+bool sendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
+// Passes one connection on `port` through to the server's session port and runs `beforeRun`
+// just before the line end of the client's RUN goes on, so that the server's state can change
+// between admitting the session and reading its RUN. The client sees the server's end of the
+// session as an orderly close whatever it sent: what the server no longer reads is dropped.
+class RunInterposer {
+public:
+    RunInterposer(std::uint16_t port, std::function<void()> beforeRun)
+        : beforeRun_(std::move(beforeRun)) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int reuse = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 1) != 0) {
+            throw std::runtime_error("cannot listen on port " + std::to_string(port));
+        }
+        thread_ = std::thread([this] { relay(); });
+    }
+    ~RunInterposer() {
+        thread_.join();
+        ::close(listener_);
+    }
+    RunInterposer(const RunInterposer&) = delete;
+    RunInterposer& operator=(const RunInterposer&) = delete;
+
+private:
+    void relay() {
+        pollfd waiting{listener_, POLLIN, 0};
+        if (::poll(&waiting, 1, 60'000) != 1) {
+            ADD_FAILURE() << "the client never connected";
+            return;
+        }
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int server = connectTcp(7387);
+        try {
+            pass(client, server);
+        } catch (const std::exception& failure) {
+            ADD_FAILURE() << failure.what();
+        }
+        ::close(server);
+        ::close(client);
+    }
+
+    void pass(int client, int server) {
+        // Per direction: its source still sends, and its destination still takes bytes.
+        bool reading[2] = {true, true};
+        bool writing[2] = {true, true};
+        const int source[2] = {client, server};
+        const int destination[2] = {server, client};
+        std::string sent; // by the client, until its RUN
+        bool ran = false;
+        char buffer[65536];
+        while (reading[0] || reading[1]) {
+            // A source that has ended is left out: poll would report its hang-up for ever.
+            pollfd ready[2] = {{reading[0] ? client : -1, POLLIN, 0},
+                               {reading[1] ? server : -1, POLLIN, 0}};
+            if (::poll(ready, 2, 60'000) <= 0) {
+                ADD_FAILURE() << "the session went quiet";
+                return;
+            }
+            for (int way = 0; way < 2; ++way) {
+                if (ready[way].revents == 0) {
+                    continue;
+                }
+                const ssize_t got = ::recv(source[way], buffer, sizeof buffer, 0);
+                if (got <= 0) {
+                    reading[way] = false;
+                    ::shutdown(destination[way], SHUT_WR);
+                    continue;
+                }
+                std::string_view bytes(buffer, static_cast<std::size_t>(got));
+                if (way == 0 && !ran) {
+                    sent.append(bytes);
+                    const std::size_t run = sent.find("\nRUN\n");
+                    if (run != std::string::npos) {
+                        // The line end is the last byte of the match, so it came with this piece.
+                        const std::size_t before = run + 4 - (sent.size() - bytes.size());
+                        writing[0] = writing[0] && sendAll(server, bytes.substr(0, before));
+                        beforeRun_();
+                        bytes.remove_prefix(before);
+                        ran = true;
+                    }
+                }
+                writing[way] = writing[way] && sendAll(destination[way], bytes);
+            }
+        }
+    }
+
+    std::function<void()> beforeRun_;
+    int listener_ = -1;
+    std::thread thread_;
+};
+
+// The shift of the clock that brings local time to the next noon.
+std::uint64_t untilLocalNoon() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    const long seconds = local.tm_hour * 3600L + local.tm_min * 60L + local.tm_sec;
+    return static_cast<std::uint64_t>((12 * 3600L - seconds + 86400L) % 86400L) * 1'000'000ULL;
+}
+
 class JobSession : public testing::Test {
 protected:
     void start(std::vector<std::string> extra = {}, bool withLibrary = true) {
@@ -162,29 +338,106 @@ TEST_F(JobSession, JobAndFilesReachTheKernelAndItsOutputComesBack) {
     EXPECT_TRUE(result.ends_with("ACK\n"));
 }
 
-TEST_F(JobSession, TransferRefusals) {
-    start({"--size", "1"});
+TEST_F(JobSession, TransferRefusalsEndTheSessionWithTheirReason) {
+    start({"--size", "1", "--verbose", "--http", "--nocache"});
+    // An answer on the status port comes from the main loop, so the server has made every
+    // folder it makes at its start (the file cache's comes after "now ready").
+    ASSERT_TRUE(waitUntil([] { return !statusDocument().empty(); }, 20s));
+    const std::string job = "RUN\n\n5\ncopy\n";
+    // The copy kernel's listing of a session folder that holds the job alone.
+    const std::string onlyTheJob = "FILE job.tornwell-job copy\n\n";
     struct Case {
         std::string commands;
-        std::string reply;
+        std::string replies; // up to the kernel's output
+        std::string listing; // the kernel's listing of the session folder; empty: no kernel ran
+        const char* status;  // the session's record in the history
+        long long failures;  // the server's failure count after the session
+        std::string printed; // its console line (standard output or error)
     };
+    const char* const sizeExceeded = "Session terminated due to exceeded maximum size";
     const Case cases[] = {
-        {"RUN\n\n16777216\n", ""},
-        {"RUN\n{bad}\n", "\n"},
-        {"FILE\n../x\n1\nx", ""},
-        {"FILE\n..\n1\nx", ""},
-        {"FILE\na\n0\n", ""},
-        {"FILE\na\n1048577\n", ""},
-        {"FILE\na\n1\nxFILE\na\n1\nx", "ACK\n"},
-        {"IS_FILE_CACHED\nabc\nx\n", "\n"},
-        {"FILE_CACHE\na\n" + std::string(64, '0') + "\n5\nFILE\na\n1\nx", "\n"},
+        {"RUN\n\n16777216\n", "", "", sizeExceeded, 1, "Invalid job size."},
+        {"RUN\n{bad}\n", "\n", "", "Session terminated", 2, "Invalid guid."},
+        // The job is in when a file is refused: the kernel still runs, and sees no file.
+        {job + "FILE\n../x\n1\nx",
+         "ACK\n",
+         onlyTheJob,
+         "Session terminated",
+         3,
+         "Invalid filename: '../x'."},
+        {job + "FILE\n..\n1\nx",
+         "ACK\n",
+         onlyTheJob,
+         "Session terminated",
+         4,
+         "Invalid filename: '..'."},
+        {job + "FILE\na/b\n1\nx",
+         "ACK\n",
+         onlyTheJob,
+         "Session terminated",
+         5,
+         "Invalid filename: 'a/b'."},
+        {job + "FILE\na\n0\n", "ACK\n", onlyTheJob, sizeExceeded, 6, "Invalid data size."},
+        {job + "FILE\na\n4294967296\n", "ACK\n", onlyTheJob, sizeExceeded, 7, "Invalid data size."},
+        {job + "FILE\na\n1048577\n",
+         "ACK\n",
+         onlyTheJob,
+         sizeExceeded,
+         8,
+         "Error: Failed to transfer file."},
+        {job + "FILE\na\n1\nxFILE\na\n1\nx",
+         "ACK\nACK\n",
+         "FILE a x\n" + onlyTheJob,
+         "Session terminated",
+         9,
+         "Invalid duplicate filename: 'a'."},
+        {job + "FILE_CACHE\na\n" + std::string(64, '0') + "\n5\nFILE\na\n1\nx",
+         "ACK\n\n",
+         onlyTheJob,
+         "Session terminated",
+         10,
+         "Invalid duplicate filename: 'a'."},
+        // A query with a bad size is answered "no" and refuses nothing.
+        {job + "IS_FILE_CACHED\nabc\nx\nDONE\n", "ACK\n\nACK\n", onlyTheJob, "Success", 10, ""},
     };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.commands);
+    const auto files = lastingFiles(home.path());
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& test = cases[i];
+        SCOPED_TRACE(testing::PrintToString(test.commands.substr(0, 60)));
+        const std::string output = server->process().output();
+        const std::string errors = server->process().errors();
         SessionClient client;
         client.handshake();
         client.send(test.commands);
-        EXPECT_EQ(client.receiveUntilEnd(5s), test.reply);
+        const std::string received = client.receiveUntilEnd(20s);
+        ASSERT_TRUE(received.starts_with(test.replies)) << received;
+        const std::string kernelOutput = received.substr(test.replies.size());
+        if (test.listing.empty()) {
+            EXPECT_EQ(kernelOutput, "");
+        } else {
+            EXPECT_TRUE(kernelOutput.starts_with("ARGS [millcore]")) << kernelOutput;
+            EXPECT_TRUE(kernelOutput.ends_with("\nJOB copy\n\n" + test.listing + "ACK\n"))
+                << kernelOutput;
+        }
+        client.close();
+        // Every case is a job session: once it has ended, its record heads the history.
+        std::string document;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                document = statusDocument();
+                return historyStatuses(document).size() == i + 1;
+            },
+            20s))
+            << document;
+        auto statuses = historyStatuses(document);
+        EXPECT_EQ(statuses.empty() ? "" : statuses.front(), test.status);
+        EXPECT_EQ(jsonNumber(document, "failures"), test.failures);
+        if (!test.printed.empty()) {
+            const std::string console = server->process().output().substr(output.size()) +
+                                        server->process().errors().substr(errors.size());
+            EXPECT_NE(console.find("] " + test.printed + "\n"), std::string::npos) << console;
+        }
+        EXPECT_EQ(lastingFiles(home.path()), files);
     }
     SessionClient accepted;
     accepted.handshake();
@@ -260,7 +513,19 @@ TEST_F(JobSession, ConnectWritesTheResultAndUsesTheCacheTheSecondTime) {
     std::string result = readText(home.path() / "result");
     EXPECT_NE(result.find("FILE part.nc ppp"), std::string::npos);
     EXPECT_TRUE(result.ends_with("ACK\n"));
-    std::this_thread::sleep_for(1s); // the first session ends once its client has gone
+    // The first session ends once its client has gone (a one-core server takes one job at a
+    // time), and the server takes a received file into its cache after it acknowledged it.
+    EXPECT_TRUE(waitForOpenSessions("1"));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return run({PLEXMILLD_PATH,
+                        "--iscached",
+                        "127.0.0.1",
+                        (home.path() / "part.nc").string()},
+                       home.environment())
+                       .exitCode == 0;
+        },
+        20s));
     auto second = run(command, home.environment());
     EXPECT_EQ(second.exitCode, 0) << second.errors << server->process().output()
                                   << server->process().errors();
@@ -295,22 +560,73 @@ TEST_F(JobSession, ConnectFailuresExitWithOne) {
         << empty.errors;
 }
 
-TEST_F(JobSession, ConnectFailsWhenTheServerEndsTheSessionDuringAFile) {
-    // Files beyond 1 MB in all are refused: the server ends the session while the client is
-    // still sending. No kernel ran, so that is no success.
-    start({"--size", "1"});
+TEST_F(JobSession, ConnectFailsWhenTheServerEndsTheSessionBeforeDone) {
+    // Files beyond 1 MB in all are refused, one job session at a time, work from 11:00 to
+    // 13:00 only; the server's clock shows noon.
+    home.advanceClock(untilLocalNoon());
+    home.setMachineNumbers({{"maximum number of sessions", 1}});
+    start({"--size", "1", "--time", "1100-1300", "--timeout", "600", "--verbose"});
     writeFile(home.path() / "job", "copy\n");
     writeFile(home.path() / "big.nc", std::string(16 << 20, 'x'));
-    auto refused = run({PLEXMILLD_PATH,
-                        "--connect",
-                        "127.0.0.1",
-                        (home.path() / "job").string(),
-                        (home.path() / "r").string(),
-                        (home.path() / "big.nc").string()},
-                       home.environment());
+    const auto big = (home.path() / "big.nc").string();
+    const auto connect = [&](const std::string& server, const std::vector<std::string>& files) {
+        std::vector<std::string> command = {PLEXMILLD_PATH,
+                                            "--connect",
+                                            server,
+                                            (home.path() / "job").string(),
+                                            (home.path() / "r").string()};
+        command.insert(command.end(), files.begin(), files.end());
+        return run(command, home.environment());
+    };
+
+    // Refused while the client is still sending: the end may reach it as a reset, and what
+    // it says depends on where that finds it. The job never got its file, so that is no
+    // success.
+    auto refused = connect("127.0.0.1", {big});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.errors.find("Error: "), std::string::npos) << refused.errors;
-    EXPECT_EQ(refused.output.find("Remote session completed."), std::string::npos) << refused.output;
+    EXPECT_EQ(refused.output.find("Remote session completed."), std::string::npos)
+        << refused.output;
+
+    // RUN refused because the server does not accept work at that moment. The interposer
+    // makes it so between the admission of the session and its RUN.
+    std::unique_ptr<SessionClient> holder; // a job session in the only slot
+    struct Case {
+        const char* what;
+        std::function<void()> beforeRun;
+    };
+    const Case cases[] = {
+        {"the only session slot taken",
+         [&] {
+             holder = std::make_unique<SessionClient>();
+             EXPECT_EQ(runJob(*holder, "copy\n"), "ACK\n");
+         }},
+        {"outside the allowed times", [&] { home.advanceClock(2 * 3600'000'000ULL); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        const std::size_t printed = server->process().output().size();
+        RunResult result;
+        {
+            RunInterposer interposer(7390, test.beforeRun);
+            result = connect("127.0.0.1:7390", {});
+        }
+        EXPECT_EQ(result.exitCode, 1);
+        // One line, after the time prefix; nothing on standard output.
+        EXPECT_TRUE(result.errors.ends_with("] Error: Failed to transfer job.\n")) << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+        EXPECT_EQ(result.output, "");
+        EXPECT_EQ(readText(home.path() / "r"), "");
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return server->process().output().find("] Currently not accepting.\n", printed) !=
+                       std::string::npos;
+            },
+            10s))
+            << server->process().output();
+        holder.reset();
+        EXPECT_TRUE(waitForNoSessionFolders(home));
+    }
 }
 
 TEST_F(JobSession, CtrlCWhileReceivingSendsAbort) {

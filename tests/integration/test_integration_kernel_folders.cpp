@@ -54,7 +54,9 @@ TEST_F(KernelFolders, TheRevisionPicksTheSubfolderOfAnIncludeFolder) {
     for (const char* number : {"100", "250", "300"}) {
         installTestKernel(first / number);
     }
-    // Equal to one of the first folder's numbers (the first folder wins), and one between.
+    // The same exact folder as the first (the first include wins), a number equal to one of
+    // the first folder's (the first folder wins), and one between.
+    installTestKernel(second / "300");
     installTestKernel(second / "0250");
     installTestKernel(second / "280");
     // Neither a revision nor a number that fits 32 bits.
@@ -68,7 +70,7 @@ TEST_F(KernelFolders, TheRevisionPicksTheSubfolderOfAnIncludeFolder) {
     };
     const Case cases[] = {
         {"260", first / "250"},        // the greatest not above, from either folder
-        {"300", first / "300"},        // exact
+        {"300", first / "300"},        // exact in both folders: the first include's
         {"280", second / "280"},       // exact in the second folder
         {"290", second / "280"},       // the greatest not above lives in the second folder
         {"250", first / "250"},        // exact beats the equal number "0250"

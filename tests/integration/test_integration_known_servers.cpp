@@ -1,50 +1,36 @@
 // Servers learn each other from their advertisements and forget the ones that fell silent:
 //
-//   h1, h2, h3: plexmilld --console --http          the test reads h1's /json/servers.json
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <thread>
-
+//   h1: plexmilld --console --http, takes no work (never enough memory)
+//   h2: plexmilld --console, takes work                  the test reads h1's and h3's
+//   h3: plexmilld --console --http, takes work            /json/servers.json and status.json
+//
+// What a server learns of another is its revision and whether it has a status page; whether
+// it takes work is no part of it, and must not be taken for it.
+#include "tests/support/http_get.hpp"
 #include "tests/support/netns.hpp"
 #include "tests/support/server_process.hpp"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
 
 namespace tnw::test {
 namespace {
 
-// GET /json/servers.json from the first host, as seen from that host.
-std::string serversDocument(const VirtualLan& lan) {
+// GET `path` from the status port of `host`, as seen from that host.
+std::string statusPort(const VirtualLan& lan, int host, const std::string& path) {
     std::string body;
-    runInNamespace(lan.hostNamespace(1), [&] {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in target{};
-        target.sin_family = AF_INET;
-        target.sin_port = htons(8080);
-        ::inet_pton(AF_INET, lan.address(1).c_str(), &target.sin_addr);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) {
-            std::string request = "GET /json/servers.json HTTP/1.1\r\n\r\n";
-            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-            timeval wait{2, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-            char buffer[4096];
-            ssize_t got = 0;
-            while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-                body.append(buffer, static_cast<std::size_t>(got));
-                if (body.find("]\n}") != std::string::npos) {
-                    break;
-                }
-            }
-        }
-        ::close(fd);
-    });
+    runInNamespace(lan.hostNamespace(host),
+                   [&] { body = httpGet(path, 8080, lan.address(host), 2s); });
     return body;
 }
 
-bool waitForDocument(const VirtualLan& lan, const std::function<bool(const std::string&)>& condition) {
+std::string serversDocument(const VirtualLan& lan) {
+    return statusPort(lan, 1, "/json/servers.json");
+}
+
+bool waitForDocument(const VirtualLan& lan,
+                     const std::function<bool(const std::string&)>& condition) {
     auto end = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < end) {
         if (condition(serversDocument(lan))) {
@@ -59,19 +45,42 @@ bool lists(const std::string& document, const std::string& address) {
     return document.find("\"address\": \"" + address + "\"") != std::string::npos;
 }
 
+// The line of servers.json for a server, as it stands whatever its place in the list.
+std::string entry(const std::string& address, bool http) {
+    return "{\"address\": \"" + address +
+           "\", \"revision\": 42604, \"http\": " + (http ? "true" : "false") + "}";
+}
+
 TEST(KnownServers, LearnedFromAdvertisementsAndForgottenAfterSilence) {
     VirtualLan lan(3);
     ServerHome homes[3];
+    homes[0].setMachineNumbers({{"minimum system memory", 0xFFFFFFFFU}});
+    const bool http[3] = {true, false, true};
     std::vector<std::unique_ptr<ServerProcess>> servers;
     for (int host = 1; host <= 3; ++host) {
-        servers.push_back(std::make_unique<ServerProcess>(homes[host - 1],
-                                                          std::vector<std::string>{"--rating", "5000", "--http"},
-                                                          lan.execPrefix(host)));
+        std::vector<std::string> arguments = {"--rating", "5000"};
+        if (http[host - 1]) {
+            arguments.push_back("--http");
+        }
+        servers.push_back(
+            std::make_unique<ServerProcess>(homes[host - 1], arguments, lan.execPrefix(host)));
         ASSERT_TRUE(servers.back()->waitUntilReady()) << servers.back()->process().errors();
     }
+    // The first server hears the others announce themselves and, at its first housekeeping
+    // tick, its own answer to its request.
     EXPECT_TRUE(waitForDocument(lan, [&](const std::string& document) {
-        return lists(document, lan.address(2)) && lists(document, lan.address(3));
+        return lists(document, lan.address(1)) && lists(document, lan.address(2)) &&
+               lists(document, lan.address(3));
     })) << serversDocument(lan);
+    const std::string document = serversDocument(lan);
+    for (int host = 1; host <= 3; ++host) {
+        SCOPED_TRACE(host);
+        EXPECT_NE(document.find(entry(lan.address(host), http[host - 1])), std::string::npos)
+            << document;
+    }
+    // Each server with a page tells whether it takes work.
+    EXPECT_NE(statusPort(lan, 1, "/json/status.json").find("\"busy\": true}"), std::string::npos);
+    EXPECT_NE(statusPort(lan, 3, "/json/status.json").find("\"busy\": false}"), std::string::npos);
 
     // The second server falls silent; after ten housekeeping ticks (300 s on the first
     // server's clock) its network-wide request is answered by the third only, and the

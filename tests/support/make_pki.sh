@@ -8,11 +8,12 @@
 #                       tsa.cnf configures `openssl ts -reply` for it
 #       other-root      a root nobody trusts, with other-tsa (other-tsa.cnf) under it
 #
-#   make_pki.sh DIR signer NAME SERIAL ISSUER NOT_BEFORE NOT_AFTER [USAGE [KEY]]
+#   make_pki.sh DIR signer NAME SERIAL ISSUER NOT_BEFORE NOT_AFTER [USAGE [KEY [KEY_USAGE]]]
 #       NAME.key, NAME.pem: a signer certificate with the serial number SERIAL (hexadecimal,
 #       as encoded), issued by ISSUER (root, intermediate or other-root) and valid from
 #       NOT_BEFORE to NOT_AFTER (YYYYMMDDHHMMSSZ). USAGE is the extendedKeyUsage
-#       (codeSigning unless given); KEY is ec (default) or rsa.
+#       (codeSigning unless given); KEY is ec (default) or rsa; KEY_USAGE is the keyUsage
+#       ("critical, digitalSignature" unless given; "none" leaves the extension out).
 #
 # Validity periods are set explicitly (openssl ca -startdate/-enddate), so certificates that
 # expired long ago need no clock tricks.
@@ -32,17 +33,25 @@ new_key() { # NAME KEY
     openssl req -new -key "$1.key" -subj "/CN=Plexmill Test $1/O=Plexmill Tests" -out "$1.csr"
 }
 
-# issue NAME ISSUER SERIAL NOT_BEFORE NOT_AFTER EXTENSIONS [EXTENDED_KEY_USAGE]
+# issue NAME ISSUER SERIAL NOT_BEFORE NOT_AFTER EXTENSIONS [EXTENDED_KEY_USAGE [KEY_USAGE]]
 issue() {
     local name=$1 issuer=$2 serial=$3 start=$4 end=$5 extensions=$6
-    mkdir -p "ca/$issuer"
-    touch "ca/$issuer/index.txt"
-    echo "$serial" >"ca/$issuer/serial"
+    local key_usage=${8:-critical, digitalSignature}
+    if [[ $key_usage == none ]]; then
+        extensions=${extensions}_without_key_usage
+    fi
+    # A database per certificate: openssl ca refuses a serial number it issued before, and
+    # tests give certificates that differ in other ways the same (allowed) serial number.
+    local database="ca/$issuer/$name"
+    mkdir -p "$database"
+    touch "$database/index.txt"
+    echo "$serial" >"$database/serial"
     local signing=(-cert "$issuer.pem" -keyfile "$issuer.key")
     if [[ $name == "$issuer" ]]; then
         signing=(-selfsign -keyfile "$name.key")
     fi
-    CA_DIR="ca/$issuer" EXTENDED_KEY_USAGE=${7:-codeSigning} openssl ca -config ca.cnf -batch \
+    CA_DIR=$database EXTENDED_KEY_USAGE=${7:-codeSigning} KEY_USAGE=$key_usage \
+        openssl ca -config ca.cnf -batch \
         -notext -in "$name.csr" -out "$name.pem" "${signing[@]}" -startdate "$start" \
         -enddate "$end" -extensions "$extensions" 2>"ca/$name.log" ||
         { cat "ca/$name.log" >&2; exit 1; }
@@ -74,7 +83,7 @@ EOF
 if [[ ${1:-} == signer ]]; then
     name=$2 serial=$3 issuer=$4 start=$5 end=$6
     new_key "$name" "${8:-ec}"
-    issue "$name" "$issuer" "$serial" "$start" "$end" signer_ext "${7:-codeSigning}"
+    issue "$name" "$issuer" "$serial" "$start" "$end" signer_ext "${7:-codeSigning}" "${9:-}"
     exit 0
 fi
 
@@ -110,7 +119,12 @@ subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [ signer_ext ]
 basicConstraints = critical, CA:false
-keyUsage = critical, digitalSignature
+keyUsage = $ENV::KEY_USAGE
+extendedKeyUsage = $ENV::EXTENDED_KEY_USAGE
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[ signer_ext_without_key_usage ]
+basicConstraints = critical, CA:false
 extendedKeyUsage = $ENV::EXTENDED_KEY_USAGE
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid

@@ -1,5 +1,7 @@
 #include "tests/support/netns.hpp"
 
+#include "tests/support/child_process.hpp"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -42,6 +44,12 @@ void check(int exitCode, const std::vector<std::string>& argv) {
 }
 
 void must(const std::vector<std::string>& argv) { check(runCommand(argv), argv); }
+
+// Whether `ip -d link show` of the link in the namespace says `state`.
+bool linkShows(const std::string& name, const std::string& link, const std::string& state) {
+    return run({"ip", "-n", name, "-o", "-d", "link", "show", "dev", link}).output.find(state) !=
+           std::string::npos;
+}
 
 } // namespace
 
@@ -161,6 +169,7 @@ VirtualLan::VirtualLan(int hosts) : hosts_(hosts) {
             must({"ip", "-n", name, "link", "set", "eth0", "up"});
             must({"ip", "-n", name, "route", "add", "default", "dev", "eth0"});
         }
+        waitUntilForwarding();
     } catch (...) {
         cleanup();
         throw;
@@ -168,6 +177,23 @@ VirtualLan::VirtualLan(int hosts) : hosts_(hosts) {
 }
 
 VirtualLan::~VirtualLan() { cleanup(); }
+
+// The kernel notes that a link's carrier came up on a work queue of its own, and a bridge port
+// forwards nothing before; while other namespaces are being built that waits for their lock,
+// seconds on a busy machine, and datagrams sent meanwhile are lost.
+void VirtualLan::waitUntilForwarding() const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int host = 1; host <= hosts_; ++host) {
+        while (!linkShows(hostNamespace(host), "eth0", "state UP") ||
+               !linkShows(
+                   prefix_ + "-br", "p" + std::to_string(host), "bridge_slave state forwarding")) {
+            if (std::chrono::steady_clock::now() > end) {
+                throw std::runtime_error("the virtual LAN " + prefix_ + " does not forward");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+}
 
 void VirtualLan::cleanup() {
     for (int host = 1; host <= hosts_; ++host) {

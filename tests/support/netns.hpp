@@ -49,6 +49,8 @@ public:
     std::vector<std::string> execPrefix(int host) const;
 
 private:
+    // Returns once every host link is up and every bridge port forwards.
+    void waitUntilForwarding() const;
     void cleanup();
     std::string prefix_;
     int hosts_;

@@ -58,7 +58,8 @@ void TestPki::issue(const SignerSpec& signer) {
                 signer.notBefore,
                 signer.notAfter,
                 signer.usage,
-                signer.key});
+                signer.key,
+                signer.keyUsage});
 }
 
 // Tests call it from their main thread before they start any other.

@@ -32,6 +32,7 @@ struct SignerSpec {
     std::string notAfter = "20400101000000Z";
     std::string usage = "codeSigning";
     std::string key = "ec";
+    std::string keyUsage = "critical, digitalSignature"; // "none": no keyUsage extension
 };
 
 class TestPki {

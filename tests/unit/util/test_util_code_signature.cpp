@@ -49,6 +49,40 @@ const SignerSpec kServer{"server",
                          "20200101000000Z",
                          "20400101000000Z",
                          "serverAuth"};
+// Allowed serials whose key usage says nothing of digital signatures, and two whose key usage
+// allows them (or is not restricted at all).
+const SignerSpec kEnciphermentOnly{"encipherment-only",
+                                   "1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a",
+                                   "intermediate",
+                                   "20200101000000Z",
+                                   "20400101000000Z",
+                                   "codeSigning",
+                                   "rsa",
+                                   "critical, keyEncipherment"};
+const SignerSpec kNonRepudiationOnly{"non-repudiation-only",
+                                     "1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b",
+                                     "intermediate",
+                                     "20200101000000Z",
+                                     "20400101000000Z",
+                                     "codeSigning",
+                                     "ec",
+                                     "critical, nonRepudiation"};
+const SignerSpec kWithoutKeyUsage{"without-key-usage",
+                                  "1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c",
+                                  "intermediate",
+                                  "20200101000000Z",
+                                  "20400101000000Z",
+                                  "codeSigning",
+                                  "ec",
+                                  "none"};
+const SignerSpec kSigningAmongOthers{"signing-among-others",
+                                     "1d1d1d1d1d1d1d1d1d1d1d1d1d1d1d1d",
+                                     "intermediate",
+                                     "20200101000000Z",
+                                     "20400101000000Z",
+                                     "codeSigning",
+                                     "rsa",
+                                     "nonRepudiation, digitalSignature, keyEncipherment"};
 const SignerSpec kOutsider{"outsider", "5e5e5e5e5e5e5e5e5e5e5e5e5e5e5e5e"};
 // The allowed serial read backwards, and cut short by one byte: neither is the allowed one.
 const SignerSpec kReversed{"reversed", "08f7e6d5c4b3a281705f3d9b2e1a6f4c"};
@@ -60,6 +94,10 @@ const std::vector<Bytes> kAllowedSerials = {
     hex("2a2a2a2a2a2a2a2a2a2a2a2a2a2a2a2a"),
     hex("3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b"),
     hex("4d4d4d4d4d4d4d4d4d4d4d4d4d4d4d4d"),
+    hex("1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a"),
+    hex("1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b"),
+    hex("1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c"),
+    hex("1d1d1d1d1d1d1d1d1d1d1d1d1d1d1d1d"),
 };
 
 // 2016-06-01 inside the expired signer's year; 2019-06-01 before the other signers; 2014-06-01
@@ -171,6 +209,8 @@ TEST_F(CodeSignature, AcceptsATimeStampedSignatureFromAnAllowedSigner) {
     const Case cases[] = {
         {"EC key through an intermediate", kAllowed, {"intermediate"}},
         {"RSA key under the root, 18-byte serial", kAllowedRsa, {}},
+        {"no key usage extension", kWithoutKeyUsage, {"intermediate"}},
+        {"digital signature among other key usages", kSigningAmongOthers, {"intermediate"}},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.name);
@@ -280,7 +320,11 @@ TEST_F(CodeSignature, RefusesAChainThatDoesNotReachATrustedRoot) {
 }
 
 TEST_F(CodeSignature, RefusesACertificateThatIsNotForCodeSigning) {
-    expectRefused(sign(kServer), "Invalid signature (0x800b0110) for 'PATH'.");
+    // Every signer here has an allowed serial number: only its usage stands in the way.
+    for (const auto& signer : {kServer, kEnciphermentOnly, kNonRepudiationOnly}) {
+        SCOPED_TRACE(signer.name);
+        expectRefused(sign(signer), "Invalid signature (0x800b0110) for 'PATH'.");
+    }
 }
 
 TEST_F(CodeSignature, RefusesASignatureWithoutASoundTimeStamp) {
