@@ -107,11 +107,13 @@ bool pollOnce(MonitorState& state,
             return true;
         }
     }
-    state.responded = true;
     memory.backoff = false;
     CycleLists lists;
     try {
+        // Accepting is known before the server counts as responding, so that a reader who sees
+        // it respond never sees the accepting flag of the time before.
         state.accepting = client.available();
+        state.responded = true;
         readServer(state, client, memory, lists);
     } catch (const tnw::util::Exception&) {
         state.responded = false;
