@@ -138,7 +138,7 @@ bool runCommands(Session& session) {
 } // namespace
 
 void dispatch(Session& session) {
-    if (tnw::util::createFolders(session.folder) != 0) {
+    if (!session.createFolder()) {
         session.closeSession();
         return;
     }
