@@ -322,9 +322,12 @@ void handleKernel(Session& session) {
         session.terminate(kTerminated);
         return;
     }
+    {
+        // Usable before the client hears so: its next connection may ask for it at once.
+        Lock lock(globalLock());
+        manager.kernelUploads[guid] = tnw::util::Time::now();
+    }
     session.sendText("ACK\n");
-    Lock lock(globalLock());
-    manager.kernelUploads[guid] = tnw::util::Time::now();
 }
 
 void handleIsCached(Session& session) {
