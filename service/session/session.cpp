@@ -10,6 +10,7 @@
 #include "util/format.hpp"
 #include "util/private_folder.hpp"
 #include "util/sync.hpp"
+#include "util/windows_error.hpp"
 
 #include <utility>
 
@@ -81,6 +82,16 @@ void Session::closeSession() {
 
 bool Session::createFolder() {
     std::uint32_t failure = tnw::util::createFreshFolder(folder);
+    if (failure == tnw::util::error::kPathNotFound) {
+        // The intermediate folder went while the server ran (a clean-up of the temporary
+        // folder): made again, privately, as at the start.
+        try {
+            tnw::util::preparePrivateFolder(server_.config.intermediateFolder);
+            failure = tnw::util::createFreshFolder(folder);
+        } catch (const tnw::util::Exception& refusal) {
+            error(refusal.getMessage());
+        }
+    }
     if (failure != 0) {
         error(tnw::util::format(
             "Unable to create the session folder '%1' (error %2).", folder, failure));

@@ -173,6 +173,15 @@ TEST_F(SessionTest, TheFolderIsMadeFreshAndPrivate) {
         EXPECT_EQ(tnw::test::readText(job), "theirs");
     }
     EXPECT_EQ(tnw::test::readText(elsewhere / "job.tornwell-job"), "theirs");
+
+    // An intermediate folder that a clean-up of the temporary folder removed is made again,
+    // as privately as at the start.
+    fs::remove_all(folder.path());
+    Session afterCleanUp(manager, {}, {});
+    EXPECT_TRUE(afterCleanUp.createFolder());
+    EXPECT_EQ(fs::status(folder.path()).permissions(), fs::perms::owner_all);
+    afterCleanUp.closeSession();
+    EXPECT_FALSE(fs::exists(afterCleanUp.folder));
 }
 
 TEST_F(SessionTest, TerminatingSetsTheStatus) {
