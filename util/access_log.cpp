@@ -5,6 +5,7 @@
 #include "util/write_fully.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <mutex>
 
 namespace tnw::util {
@@ -22,8 +23,12 @@ bool AccessLog::open(const std::string& folder) {
         return true;
     }
     std::string path = folder + "/access.log";
-    Handle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (!file) {
+    // A link or a FIFO in the log's place was put there by someone else: never written
+    // through, never waited on.
+    Handle file(::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+    struct stat status {};
+    if (!file || ::fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return false;
     }
     accessLogFile = std::move(file);

@@ -12,7 +12,8 @@ namespace tnw::util {
 class AccessLog {
 public:
     // Opens or creates "access.log" in `folder` for appending. An access log already open stays
-    // as it is. False when the file cannot be opened; the server then runs without one.
+    // as it is. False when the file cannot be opened, or when something else than a plain file
+    // (a link, a FIFO) has its name; the server then runs without one.
     static bool open(const std::string& folder);
     static void close();
     static bool isOpen();

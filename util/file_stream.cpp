@@ -56,8 +56,12 @@ Handle openForReading(const std::string& path, std::uint64_t& size) {
     return handle;
 }
 
-Handle openForWriting(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+Handle openForWriting(const std::string& path, LinkPolicy links) {
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    if (links == LinkPolicy::Refuse) {
+        flags |= O_NOFOLLOW;
+    }
+    int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         std::uint32_t code = fileError(path, errno);
         raise(IOException(format("Unable to open the file '%1'.", path), code));
@@ -89,8 +93,8 @@ std::uint64_t FileInputStream::seek(std::int64_t offset, int origin) {
     return seekHandle(handle_, offset, origin);
 }
 
-FileOutputStream::FileOutputStream(const std::string& path)
-    : HandleOutputStream(openForWriting(path)) {}
+FileOutputStream::FileOutputStream(const std::string& path, LinkPolicy links)
+    : HandleOutputStream(openForWriting(path, links)) {}
 
 std::uint64_t FileOutputStream::seek(std::int64_t offset, int origin) {
     return seekHandle(handle_, offset, origin);

@@ -32,11 +32,17 @@ private:
     std::uint64_t size_ = 0;
 };
 
+// Whether a link in the place of a file that is opened for writing is followed. A user's own
+// paths follow links as every tool does; in the server's private folders a link can only have
+// been planted, and writing through it would change a file elsewhere.
+enum class LinkPolicy { Follow, Refuse };
+
 // Creates the file, or truncates an existing one, for writing. Failure throws IOException
-// "Unable to open the file '<path>'." with the Windows error number.
+// "Unable to open the file '<path>'." with the Windows error number; so does a link in the
+// file's place when `links` refuses them.
 class FileOutputStream : public HandleOutputStream {
 public:
-    explicit FileOutputStream(const std::string& path);
+    explicit FileOutputStream(const std::string& path, LinkPolicy links = LinkPolicy::Follow);
     ~FileOutputStream() override = default;
 
     bool canSeek() const override { return true; }

@@ -95,9 +95,10 @@ std::uint32_t copyContents(int source, int target) {
     }
 }
 
-std::uint32_t copyInto(int source, const struct stat& status, Handle& target) {
+// Contents and times, and the source's permissions unless the target keeps those of a new file.
+std::uint32_t copyInto(int source, const struct stat& status, Handle& target, bool keepMode) {
     std::uint32_t result = copyContents(source, target.fd());
-    if (result == 0 && ::fchmod(target.fd(), status.st_mode & 07777) != 0) {
+    if (result == 0 && keepMode && ::fchmod(target.fd(), status.st_mode & 07777) != 0) {
         result = lastError();
     }
     timespec times[2] = {status.st_atim, status.st_mtim};
@@ -106,6 +107,21 @@ std::uint32_t copyInto(int source, const struct stat& status, Handle& target) {
     }
     std::uint32_t closed = target.close();
     return result != 0 ? result : closed;
+}
+
+// A new file `to` (an existing name fails, a link included) holding a copy of the source.
+std::uint32_t copyIntoNewFile(
+    int source, const struct stat& status, const std::string& to, mode_t mode, bool keepMode) {
+    int targetFd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (targetFd < 0) {
+        return fileError(to, errno);
+    }
+    Handle target(targetFd);
+    std::uint32_t result = copyInto(source, status, target, keepMode);
+    if (result != 0) {
+        ::unlink(to.c_str());
+    }
+    return result;
 }
 
 struct CloseListing {
@@ -214,25 +230,20 @@ std::uint32_t copyFile(const std::string& from, const std::string& to, bool over
         return error::kAccessDenied;
     }
     if (!overwrite) {
-        int targetFd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (targetFd < 0) {
-            return fileError(to, errno);
-        }
-        Handle target(targetFd);
-        std::uint32_t result = copyInto(sourceFd, status, target);
-        if (result != 0) {
-            ::unlink(to.c_str());
-        }
-        return result;
+        return copyIntoNewFile(sourceFd, status, to, 0600, true);
     }
-    // A hidden sibling that replaces the target in one rename.
-    std::string temporary = joinPath(folderOf(to), "." + baseName(to) + ".XXXXXX");
+    // A hidden sibling that replaces the target in one rename. Built by appending: GCC 12 at
+    // -O3 takes `"." + std::string&&` for an overlapping copy (-Wrestrict, a false positive).
+    std::string hiddenName = ".";
+    hiddenName += baseName(to);
+    hiddenName += ".XXXXXX";
+    std::string temporary = joinPath(folderOf(to), hiddenName);
     int targetFd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (targetFd < 0) {
         return fileError(to, errno);
     }
     Handle target(targetFd);
-    std::uint32_t result = copyInto(sourceFd, status, target);
+    std::uint32_t result = copyInto(sourceFd, status, target, true);
     if (result == 0 && ::rename(temporary.c_str(), to.c_str()) != 0) {
         result = fileError(to, errno);
     }
@@ -240,6 +251,26 @@ std::uint32_t copyFile(const std::string& from, const std::string& to, bool over
         ::unlink(temporary.c_str());
     }
     return result;
+}
+
+std::uint32_t copyOpenFile(const Handle& source, const std::string& to) {
+    struct stat status {};
+    if (!source.isValid() || ::fstat(source.fd(), &status) != 0) {
+        return source.isValid() ? lastError() : error::kInvalidHandle;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return error::kAccessDenied;
+    }
+    return copyIntoNewFile(source.fd(), status, to, 0666, false);
+}
+
+std::uint32_t makeReadOnly(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return fileError(path, errno);
+    }
+    Handle file(fd);
+    return ::fchmod(fd, S_IRUSR) == 0 ? 0 : lastError();
 }
 
 std::uint32_t renameFile(const std::string& from, const std::string& to) {

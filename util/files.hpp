@@ -2,6 +2,8 @@
 // operations that change something return 0 or a Windows error number.
 #pragma once
 
+#include "util/handle.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,11 @@ std::uint32_t fileError(const std::string& path, int errnoValue);
 // new one. A failed copy leaves no partial target. Clones the blocks where the file system
 // can, otherwise copies inside the kernel.
 std::uint32_t copyFile(const std::string& from, const std::string& to, bool overwrite);
+// Copies an open file, its descriptor still at the start, into a new file `to` (an existing name
+// fails, 80); the target gets the times of the source and the permissions of any new file.
+std::uint32_t copyOpenFile(const Handle& source, const std::string& to);
+// Leaves the owner alone able to read the file, and nobody to write it; a link is not followed.
+std::uint32_t makeReadOnly(const std::string& path);
 // Replaces `to` atomically when it exists; both must be on one file system.
 std::uint32_t renameFile(const std::string& from, const std::string& to);
 std::uint32_t removeFile(const std::string& path);

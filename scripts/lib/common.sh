@@ -72,11 +72,12 @@ install_firewall_tools() {
   fi
 }
 
-# build_tree DIR [cmake options...]: configures once and builds everything.
+# build_tree DIR [cmake options...]: configures (again when options are given, so that a tree
+# made before takes them) and builds everything.
 build_tree() {
   local dir="$1"
   shift
-  if [[ ! -f "$dir/build.ninja" ]]; then
+  if [[ ! -f "$dir/build.ninja" || $# -gt 0 ]]; then
     cmake -S "$PLEXMILL_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   fi
   cmake --build "$dir" -j "$(nproc)"

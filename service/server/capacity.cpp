@@ -15,6 +15,7 @@
 #include "util/stream_copy.hpp"
 #include "util/processor_utilization.hpp"
 #include "util/sizes.hpp"
+#include "util/sync.hpp"
 #include "util/system_info.hpp"
 #include "util/thread.hpp"
 
@@ -189,7 +190,7 @@ void updateAcceptingState(const Manager& manager) {
     std::fflush(stdout);
 }
 
-void monitorThread(Manager& manager) {
+void monitorThread(Manager& manager, const tnw::util::Handle& end) {
     // Tests give the server a processor-time file of their own, so that how busy the test
     // machine happens to be does not decide whether the server takes work.
     std::string statFile = tnw::util::getEnvironment("PLEXMILL_PROC_STAT");
@@ -210,9 +211,11 @@ void monitorThread(Manager& manager) {
         if (manager.openSessions() != 0) {
             countdown = 5;
         }
-        bool stop = manager.control().stopHandle().isValid() &&
-                    tnw::util::waitForHandle(manager.control().stopHandle(), countdown != 0 ? 1'000'000 : 5'000'000);
-        if (stop || manager.stopRequested()) {
+        // `end` always holds a descriptor, so this waits even when the stop handle has none.
+        const tnw::util::Handle handles[] = {manager.control().stopHandle(), end};
+        std::size_t woken =
+            tnw::util::waitForAny(handles, 2, false, countdown != 0 ? 1'000'000 : 5'000'000);
+        if (woken != 0 || manager.stopRequested()) {
             return;
         }
         if (sampler) {

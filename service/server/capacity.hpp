@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "util/handle.hpp"
+
 namespace plexmill::server {
 
 class Manager;
@@ -30,7 +32,8 @@ bool isAccepting(const Manager& manager);
 void updateAcceptingState(const Manager& manager);
 
 // The monitor thread's body: samples CPU usage (1 s while sessions are open and for five
-// passes after, 5 s when idle) and reports accepting changes until the server stops.
-void monitorThread(Manager& manager);
+// passes after, 5 s when idle) and reports accepting changes until the server stops or `end`
+// (an event) is signalled. Started and ended by MonitorThread (monitor_thread.hpp).
+void monitorThread(Manager& manager, const tnw::util::Handle& end);
 
 } // namespace plexmill::server

@@ -1,17 +1,24 @@
 #include "service/server/file_cache.hpp"
 
 #include "util/files.hpp"
+#include "util/private_folder.hpp"
 
 namespace plexmill::server {
 
-void FileCache::reset(const std::string& folder) {
-    folder_ = folder;
-    tnw::util::removeFolder(folder_);
-    tnw::util::createFolders(folder_);
+bool FileCache::reset(const std::string& folder) {
     entries_.clear();
     totalSize_ = 0;
     hits_ = 0;
     hitBytes_ = 0;
+    folder_.clear();
+    tnw::util::removeFolder(folder);
+    // A file or link in the folder's place goes too; removeFolder leaves anything else.
+    tnw::util::removeFile(folder);
+    if (tnw::util::createFreshFolder(folder) != 0) {
+        return false;
+    }
+    folder_ = folder;
+    return true;
 }
 
 std::string FileCache::pathFor(const std::string& checksum) const {
@@ -21,6 +28,22 @@ std::string FileCache::pathFor(const std::string& checksum) const {
 bool FileCache::contains(const std::string& checksum, std::uint64_t size) const {
     auto found = entries_.find(checksum);
     return found != entries_.end() && found->second.size == size;
+}
+
+bool FileCache::containsIntact(const std::string& checksum, std::uint64_t size) {
+    CacheEntry* entry = find(checksum);
+    if (entry == nullptr || entry->size != size) {
+        return false;
+    }
+    if (!isIntact(*entry)) {
+        drop(checksum);
+        return false;
+    }
+    return true;
+}
+
+bool FileCache::isIntact(const CacheEntry& entry) {
+    return entry.stored.has_value() && tnw::util::fileIdentity(entry.path) == entry.stored;
 }
 
 CacheEntry* FileCache::find(const std::string& checksum) {
@@ -54,6 +77,7 @@ void FileCache::insert(const std::string& checksum,
     entry.path = path;
     entry.source = source;
     entry.hits = 0;
+    entry.stored = tnw::util::fileIdentity(path);
     totalSize_ += size;
 }
 
@@ -63,6 +87,16 @@ void FileCache::remove(const std::string& checksum) {
         return;
     }
     // A file that cannot be deleted is forgotten all the same: the next start wipes the folder.
+    tnw::util::removeFile(found->second.path);
+    totalSize_ -= found->second.size;
+    entries_.erase(found);
+}
+
+void FileCache::drop(const std::string& checksum) {
+    auto found = entries_.find(checksum);
+    if (found == entries_.end()) {
+        return;
+    }
     tnw::util::removeFile(found->second.path);
     totalSize_ -= found->second.size;
     entries_.erase(found);

@@ -7,13 +7,19 @@
 // Pinned entries (pins > 0) have their stored file copied out right now, outside the lock: they
 // are never evicted, removed or expired, and an insert of their checksum leaves them as they are.
 // The copy that pinned one unpins it when it is done.
+//
+// Stored files are the server's alone, read-only in its private folder. Each entry remembers
+// the identity of its file when it was entered; a file changed or replaced since is never
+// served: the entry is dropped, pinned or not, as if it had never been.
 #pragma once
 
 #include "service/server/records.hpp"
+#include "util/file_identity.hpp"
 #include "util/time.hpp"
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace plexmill::server {
@@ -26,6 +32,8 @@ struct CacheEntry {
     PeerAddress source;
     std::uint32_t hits = 0;
     std::uint32_t pins = 0; // copies being made from the stored file right now
+    // The stored file as it was entered; none when it could not be read then.
+    std::optional<tnw::util::FileIdentity> stored;
 };
 
 class FileCache {
@@ -38,19 +46,30 @@ public:
     void setCapacity(std::uint64_t bytes) { capacity_ = bytes; }
 
     const std::string& folder() const { return folder_; }
-    // Deletes the folder with everything in it and starts empty there (server start).
-    void reset(const std::string& folder);
+    // Deletes the folder with everything in it and starts empty in a new private folder there
+    // (server start). False when the folder could not be made afresh; the cache then stores
+    // nothing.
+    bool reset(const std::string& folder);
 
     std::string pathFor(const std::string& checksum) const;
     bool contains(const std::string& checksum, std::uint64_t size) const;
+    // contains(), and the stored file is still the one entered; an entry whose file is not is
+    // dropped.
+    bool containsIntact(const std::string& checksum, std::uint64_t size);
+    // Whether the entry's file is, by what its name now shows, the file that was entered.
+    static bool isIntact(const CacheEntry& entry);
     CacheEntry* find(const std::string& checksum);
     void touch(CacheEntry& entry, tnw::util::Time now = tnw::util::Time::now());
+    // Takes the identity of the file at `path` as the entry's stored file.
     void insert(const std::string& checksum,
                 tnw::util::Time time,
                 std::uint64_t size,
                 const std::string& path,
                 PeerAddress source);
     void remove(const std::string& checksum);
+    // Forgets the entry whatever its pins and deletes what stands at its path: for an entry whose
+    // stored file was changed behind the server's back.
+    void drop(const std::string& checksum);
     void expire(tnw::util::Time now);
     // Enters a copy stored at `path` unless an entry of that checksum and size exists: evicts
     // least recently used entries (the oldest last use first, equal times in checksum order)

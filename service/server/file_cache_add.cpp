@@ -55,7 +55,9 @@ void addFile(Manager& manager,
     if (incoming.empty()) {
         return;
     }
-    // The private copy is what gets checksummed: nothing else writes to it.
+    // The private copy is what gets checksummed: nothing else writes to it, and from here on
+    // not even the server.
+    makeReadOnly(incoming);
     ChecksumAndSize contents = fileChecksumAndSize(incoming);
     if (contents.checksum.empty()) {
         removeFile(incoming);
@@ -68,12 +70,19 @@ void addFile(Manager& manager,
     }
     Lock lock(globalLock());
     FileCache& cache = manager.fileCache;
-    if (cache.contains(contents.checksum, contents.size)) {
+    // An entry whose stored file was changed gives way to this good copy.
+    if (cache.containsIntact(contents.checksum, contents.size)) {
+        removeFile(incoming);
+        return;
+    }
+    // A pinned entry stays as it is (enter would refuse the new copy), and so does its file:
+    // the copy being made from it checks that it is still the file it pinned.
+    if (const CacheEntry* existing = cache.find(contents.checksum);
+        existing != nullptr && existing->pins > 0) {
         removeFile(incoming);
         return;
     }
     std::string target = cache.pathFor(contents.checksum);
-    // A pinned entry's file may be replaced: the copy being made from it holds it open.
     if (renameFile(incoming, target) != 0) {
         removeFile(incoming);
         return;

@@ -15,11 +15,14 @@ enum class CachedCopy {
     Failed, // the entry was counted as used, but the copy failed and left no target
 };
 
-// Under the global lock finds the entry of `checksum` with exactly `size` bytes, marks it used
-// (last use now, its hits, the cache's hits and hit bytes) and pins it; then, without the lock,
-// copies its stored file to `target` (failing when `target` exists) by a block clone where the
-// file system offers one, else inside the kernel; then unpins it under the lock. While pinned the
-// entry is neither evicted, removed, expired nor replaced. Called without the lock.
+// Under the global lock finds the entry of `checksum` with exactly `size` bytes whose stored
+// file is still the one entered, and pins it; opens that file without the lock and, back under
+// it, marks the entry used (last use now, its hits, the cache's hits and hit bytes); then,
+// without the lock, copies the open file to `target` (failing when `target` exists) by a block
+// clone where the file system offers one, else inside the kernel; then unpins it under the lock.
+// While pinned the entry is neither evicted, removed, expired nor replaced. An entry whose file
+// was changed, replaced or removed behind the server's back is dropped and counts as not
+// cached. Called without the lock.
 CachedCopy copyCachedFile(Manager& manager,
                           const std::string& checksum,
                           std::uint64_t size,

@@ -10,6 +10,8 @@
 #include "service/server/discovery.hpp"
 #include "service/server/kernel_cache.hpp"
 #include "service/server/manager.hpp"
+#include "service/server/monitor_thread.hpp"
+#include "service/server/session_folders.hpp"
 #include "service/server/settings.hpp"
 #include "util/clock.hpp"
 #include "util/console.hpp"
@@ -193,6 +195,10 @@ bool Manager::run() {
     if (!loadSettings(config)) {
         return fail();
     }
+    if (!options.keep) {
+        // Held the instance name first: no other server can be using these.
+        removeLeftoverSessionFolders(config.intermediateFolder, options.debug && !serviceMode());
+    }
     cleanKernelCache(*this);
     reportRatingAtStart(serviceMode(), options.quiet);
     raiseDescriptorLimit();
@@ -207,17 +213,18 @@ bool Manager::run() {
     }
     announce(*this, InetAddress(InetAddress::kBroadcast, config.broadcastPort));
 
-    Thread monitor;
-    monitor.start([this]() -> std::uint32_t {
-        monitorThread(*this);
-        return 0;
-    });
-    monitor.setPriority(thread_priority::kHighest);
-    monitor.resume();
+    // Ends on every way out of run(), before the Manager can go.
+    MonitorThread monitor(*this);
 
+    std::string fileCacheFolder = joinPath(config.intermediateFolder, "cache");
+    bool fileCacheReady = false;
     {
         Lock lock(globalLock());
-        fileCache.reset(joinPath(config.intermediateFolder, "cache"));
+        fileCacheReady = fileCache.reset(fileCacheFolder);
+    }
+    if (!fileCacheReady) {
+        printError(format("Unable to create the folder '%1'.", fileCacheFolder));
+        return fail();
     }
     fileCacheIntake.start(*this);
     if (sockets.discoverySender.create(false)) {
@@ -297,9 +304,7 @@ bool Manager::run() {
             session->aborted = true;
         }
     }
-    if (!monitor.wait(3'000'000)) {
-        monitor.terminate();
-    }
+    monitor.stop();
     {
         Lock lock(globalLock());
         for (const auto& session : sessions) {

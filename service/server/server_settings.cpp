@@ -7,9 +7,11 @@
 #include "service/server/settings.hpp"
 #include "util/access_log.hpp"
 #include "util/console.hpp"
+#include "util/exception.hpp"
 #include "util/sizes.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
+#include "util/private_folder.hpp"
 #include "util/registry.hpp"
 #include "util/stream_copy.hpp"
 #include "util/system_info.hpp"
@@ -101,6 +103,18 @@ void printSettings(const ServerSettings& loaded, const Settings& options) {
     }
 }
 
+// The server writes client data, its log and its caches here: a folder that is not its own
+// alone refuses the start rather than being written through.
+bool preparePrivate(const std::string& folder) {
+    try {
+        tnw::util::preparePrivateFolder(folder);
+        return true;
+    } catch (const tnw::util::Exception& failure) {
+        tnw::util::printError(failure.getMessage());
+        return false;
+    }
+}
+
 } // namespace
 
 bool loadSettings(ServerSettings& loaded) {
@@ -109,12 +123,12 @@ bool loadSettings(ServerSettings& loaded) {
     bool console = !outputOptions().serviceMode;
 
     loaded.intermediateFolder = joinPath(tempFolder(), kProductName);
-    if (!isFolder(loaded.intermediateFolder)) {
-        createFolders(loaded.intermediateFolder);
+    if (!preparePrivate(loaded.intermediateFolder)) {
+        return false;
     }
     loaded.cacheFolder = joinPath(specialFolder(2), kProductName);
-    if (!isFolder(loaded.cacheFolder)) {
-        createFolders(loaded.cacheFolder);
+    if (!preparePrivate(loaded.cacheFolder)) {
+        return false;
     }
     loaded.broadcastPort = static_cast<std::uint16_t>(readRegistryNumber("broadcast port", 7388));
     loaded.port = static_cast<std::uint16_t>(readRegistryNumber("port", 7387));

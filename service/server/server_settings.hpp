@@ -40,6 +40,8 @@ std::string readRegistryText(const std::string& name, const std::string& fallbac
 
 // Fills `loaded` from the registry and the process settings, loads the name lookup table,
 // prints the settings when verbose, and reopens the access log in the intermediate folder.
+// False, after printing which and why, when the intermediate or the cache folder cannot be
+// made the server's private folder (tnw::util::preparePrivateFolder).
 bool loadSettings(ServerSettings& loaded);
 
 } // namespace plexmill::server

@@ -155,7 +155,7 @@ bool runCommands(Session& session) {
 } // namespace
 
 void dispatch(Session& session) {
-    if (tnw::util::createFolders(session.folder) != 0) {
+    if (!session.createFolder()) {
         session.closeSession();
         return;
     }

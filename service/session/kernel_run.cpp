@@ -255,8 +255,9 @@ bool KernelRelay::start(const std::string& folder, const std::string& jobFile) {
     }
     tnw::util::Handle log;
     try {
-        log =
-            tnw::util::FileOutputStream(tnw::util::joinPath(session_.folder, kKernelLog)).handle();
+        log = tnw::util::FileOutputStream(tnw::util::joinPath(session_.folder, kKernelLog),
+                                          tnw::util::LinkPolicy::Refuse)
+                  .handle();
     } catch (const tnw::util::Exception&) {
         // The kernel then writes its messages where the server writes its own.
     }

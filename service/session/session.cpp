@@ -1,14 +1,17 @@
 #include "service/session/session.hpp"
 
 #include "service/protocol/session_commands.hpp"
+#include "service/server/session_folders.hpp"
 #include "service/server/settings.hpp"
 #include "service/session/session_ids.hpp"
 #include "util/clock.hpp"
 #include "util/console.hpp"
 #include "util/exception.hpp"
 #include "util/files.hpp"
-#include "util/hex.hpp"
+#include "util/format.hpp"
+#include "util/private_folder.hpp"
 #include "util/sync.hpp"
+#include "util/windows_error.hpp"
 
 #include <utility>
 
@@ -44,9 +47,7 @@ Session::Session(server::Manager& server, tnw::util::Socket connection, server::
         id = sessionIds().next();
     }
     number = nextSessionNumber();
-    folder = tnw::util::joinPath(server.config.intermediateFolder,
-                                 "session-" + tnw::util::formatHex(static_cast<std::uint64_t>(id),
-                                                                   tnw::util::kHexFullWidth));
+    folder = tnw::util::joinPath(server.config.intermediateFolder, server::sessionFolderName(id));
     startTime = tnw::util::Time::now();
     this->peer = peer;
 }
@@ -72,12 +73,33 @@ void Session::closeSession() {
         }
     }
     waitForCacheCopies();
-    if (!tnw::util::isFolder(folder)) {
+    if (!ownsFolder_ || !tnw::util::isFolder(folder)) {
         return;
     }
     if (!server::settings().keep || tnw::util::listFiles(folder).empty()) {
         tnw::util::removeFolder(folder);
     }
+}
+
+bool Session::createFolder() {
+    std::uint32_t failure = tnw::util::createFreshFolder(folder);
+    if (failure == tnw::util::error::kPathNotFound) {
+        // The intermediate folder went while the server ran (a clean-up of the temporary
+        // folder): made again, privately, as at the start.
+        try {
+            tnw::util::preparePrivateFolder(server_.config.intermediateFolder);
+            failure = tnw::util::createFreshFolder(folder);
+        } catch (const tnw::util::Exception& refusal) {
+            error(refusal.getMessage());
+        }
+    }
+    if (failure != 0) {
+        error(tnw::util::format(
+            "Unable to create the session folder '%1' (error %2).", folder, failure));
+        return false;
+    }
+    ownsFolder_ = true;
+    return true;
 }
 
 void Session::waitForCacheCopies() {

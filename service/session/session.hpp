@@ -36,8 +36,13 @@ public:
     // (closeSession), so no thread is ever left holding a descriptor number that was reused.
     void close() override;
 
+    // The session thread: makes the session's folder, private to the server's user. A name
+    // that exists already is never taken over: false, after reporting it as a session error.
+    bool createFolder();
+
     // The session thread: closes the connection (later replies raise "Not connection.") and
-    // removes the folder — with the keep option only when it is empty. Repeating it is harmless.
+    // removes the folder it made — with the keep option only when it is empty. Repeating it is
+    // harmless.
     void closeSession();
 
     // The next line without its LF. Empty at the end of the stream and when 1024 characters
@@ -114,6 +119,7 @@ private:
     bool open_ = true;             // guarded by connectionMutex_
     bool refused_ = false;
     std::uint32_t sendTimeout_ = kSendTimeout; // microseconds
+    bool ownsFolder_ = false; // createFolder made it, so closeSession may remove it
 };
 
 } // namespace plexmill::session

@@ -16,6 +16,7 @@
 #include "util/file_stream.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
+#include "util/private_folder.hpp"
 #include "util/sync.hpp"
 
 namespace plexmill::session {
@@ -51,7 +52,7 @@ bool isValidFileName(const std::string& name) {
 // written file stays where it is; the session folder goes with the session.
 bool receiveFile(Session& session, const std::string& path, std::uint64_t size) {
     try {
-        tnw::util::FileOutputStream file(path);
+        tnw::util::FileOutputStream file(path, tnw::util::LinkPolicy::Refuse);
         std::unique_ptr<char[]> buffer(new char[kReceiveBuffer]);
         while (size > 0) {
             std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, kReceiveBuffer));
@@ -224,12 +225,22 @@ void handleIsFileCached(Session& session) {
     bool cached = false;
     if (size) {
         Lock lock(globalLock());
-        cached = session.server().fileCache.contains(checksum, *size);
+        cached = session.server().fileCache.containsIntact(checksum, *size);
     }
     session.sendText(cached ? "ACK\n" : "\n");
 }
 
 namespace {
+
+// The kernel folder is made, or reused, only as the server's own: the kernel is run from it.
+bool prepareKernelFolder(const std::string& folder) {
+    try {
+        tnw::util::preparePrivateFolder(folder);
+        return true;
+    } catch (const tnw::util::Exception&) {
+        return false;
+    }
+}
 
 // One kernel file into a temporary name of the kernel folder, verified there. Nothing of it
 // is usable until every file of the upload has passed and been renamed into place.
@@ -278,7 +289,7 @@ void handleKernel(Session& session) {
     }
     server::KernelUpload upload(manager, guid);
     std::string folder = server::kernelFolder(manager, guid);
-    if (!tnw::util::isFolder(folder) && tnw::util::createFolders(folder) != 0) {
+    if (!prepareKernelFolder(folder)) {
         session.error("Failed to create CAM kernel cache.");
         session.terminate("Server error");
         return;

@@ -7,7 +7,11 @@
 #include "util/checksum.hpp"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -139,6 +143,97 @@ TEST(ServerCaches, AClientLeavingInTheMiddleOfAFileLeavesNothingBehind) {
     client.send("FILE\npart.nc\n5\nG0 X1");
     EXPECT_EQ(client.receiveLine(), "ACK\n");
     client.close();
+    EXPECT_EQ(server.stop(), 0);
+}
+
+std::string fileCache(const std::string& name, const std::string& checksum, std::size_t size) {
+    SessionClient client;
+    client.handshake();
+    client.send("FILE_CACHE\n" + name + "\n" + checksum + "\n" + std::to_string(size) + "\n");
+    return client.receiveLine();
+}
+
+TEST(ServerCaches, ACachedFileChangedOnDiskIsNotServed) {
+    ServerHome home;
+    ServerProcess server(home, {"--rating", "5000"});
+    ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+    const std::string contents = "G0 X1 Y1\nG1 Z-1\n";
+    writeFile(home.path() / "part.nc", contents);
+    const std::string checksum = util::fileChecksum((home.path() / "part.nc").string());
+    const fs::path stored = home.intermediateFolder() / "cache" / checksum;
+    struct Case {
+        const char* change;
+        std::function<void()> apply;
+        // Whether the client asks IS_FILE_CACHED first, as plexmilld --connect does.
+        bool asksFirst;
+    };
+    const Case cases[] = {
+        {"truncated", [&] { fs::resize_file(stored, 4); }, false},
+        {"rewritten with its size and modification time kept",
+         [&] {
+             auto modified = fs::last_write_time(stored);
+             std::fstream(stored, std::ios::in | std::ios::out | std::ios::binary) << "M30";
+             fs::last_write_time(stored, modified);
+         },
+         false},
+        {"overwritten with other contents", [&] { writeFile(stored, "M30\n"); }, true},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.change);
+        {
+            SessionClient client;
+            client.handshake();
+            client.send("FILE\npart.nc\n" + std::to_string(contents.size()) + "\n" + contents);
+            ASSERT_EQ(client.receiveLine(), "ACK\n");
+        }
+        auto end = std::chrono::steady_clock::now() + 20s;
+        while (isFileCached(checksum, contents.size()) != "ACK\n" &&
+               std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_EQ(isFileCached(checksum, contents.size()), "ACK\n");
+        EXPECT_EQ(fs::status(stored).permissions(), fs::perms::owner_read);
+        test.apply();
+        // Served as if it had never been cached, and forgotten.
+        if (test.asksFirst) {
+            EXPECT_EQ(isFileCached(checksum, contents.size()), "\n");
+        }
+        EXPECT_EQ(fileCache("part.nc", checksum, contents.size()), "\n");
+        EXPECT_EQ(isFileCached(checksum, contents.size()), "\n");
+        EXPECT_FALSE(fs::exists(stored));
+    }
+    EXPECT_EQ(server.stop(), 0);
+}
+
+TEST(ServerCaches, ARestartRemovesTheSessionFoldersOfAKilledServer) {
+    ServerHome home;
+    fs::create_directories(home.path() / "theirs");
+    writeFile(home.path() / "theirs" / "job.tornwell-job", "theirs");
+    {
+        ServerProcess server(home, {"--rating", "5000"});
+        ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+        SessionClient client;
+        client.handshake();
+        client.send("FILE\npart.nc\n1048576\n" + std::string(300'000, 'x'));
+        auto end = std::chrono::steady_clock::now() + 10s;
+        while (sessionFolders(home).empty() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_EQ(sessionFolders(home).size(), 1U);
+        server.process().signal(SIGKILL);
+        EXPECT_EQ(server.process().wait(10s), 128 + SIGKILL);
+    }
+    ASSERT_EQ(sessionFolders(home).size(), 1U);
+    // Whatever else has a session folder's name goes too; a link goes as a link.
+    fs::create_directory_symlink(home.path() / "theirs",
+                                 home.intermediateFolder() / "session-00000000000000ab");
+    writeFile(home.intermediateFolder() / "session-0000000000000002", "file");
+    fs::create_directories(home.intermediateFolder() / "session-notes");
+
+    ServerProcess server(home, {"--rating", "5000"});
+    ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+    EXPECT_EQ(sessionFolders(home), std::set<std::string>{"session-notes"});
+    EXPECT_EQ(readText(home.path() / "theirs" / "job.tornwell-job"), "theirs");
     EXPECT_EQ(server.stop(), 0);
 }
 

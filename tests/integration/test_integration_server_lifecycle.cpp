@@ -1,17 +1,22 @@
 // plexmilld --console: start, single instance, admission, stop.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <regex>
 #include <thread>
 
 #include "tests/support/server_process.hpp"
+#include "tests/support/session_client.hpp"
 
 namespace tnw::test {
 namespace {
@@ -216,6 +221,129 @@ TEST(ServerLifecycle, RatingPrintouts) {
         EXPECT_NE(output.find(printed), std::string::npos) << output;
         EXPECT_EQ(server.stop(), 0);
     }
+}
+
+namespace fs = std::filesystem;
+
+void giveToNobody(const fs::path& path) {
+    ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0) << path;
+}
+
+TEST(ServerLifecycle, RefusesWorkingFoldersThatOtherUsersCanChange) {
+    ASSERT_EQ(::geteuid(), 0U) << "giving a folder to another user needs root";
+    struct Case {
+        const char* what;
+        // Plants the folder in the server's home; returns the folder the error must name.
+        std::function<fs::path(const ServerHome&)> plant;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"made first by another user, with an access log that links elsewhere",
+         [](const ServerHome& home) {
+             fs::create_directories(home.intermediateFolder());
+             fs::create_symlink(home.path() / "victim", home.intermediateFolder() / "access.log");
+             giveToNobody(home.intermediateFolder() / "access.log");
+             giveToNobody(home.intermediateFolder());
+             return home.intermediateFolder();
+         },
+         "' belongs to another user (user id 65534), not to this server's user (user id 0)."},
+        {"a link to a folder of someone else's",
+         [](const ServerHome& home) {
+             fs::create_directories(home.path() / "theirs");
+             fs::create_directory_symlink(home.path() / "theirs", home.intermediateFolder());
+             return home.intermediateFolder();
+         },
+         "' is a symbolic link, not a folder of this server's own."},
+        {"writable by the group",
+         [](const ServerHome& home) {
+             fs::create_directories(home.intermediateFolder());
+             fs::permissions(home.intermediateFolder(),
+                             fs::perms::owner_all | fs::perms::group_all);
+             return home.intermediateFolder();
+         },
+         "' can be written by other users (mode 0770); only its owner may write there."},
+        {"the kernel cache folder made first by another user",
+         [](const ServerHome& home) {
+             fs::path cache = home.path() / "data" / "Quorvex Plexmill";
+             fs::create_directories(cache);
+             giveToNobody(cache);
+             return cache;
+         },
+         "' belongs to another user (user id 65534), not to this server's user (user id 0)."},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ServerHome home;
+        writeFile(home.path() / "victim", "untouched\n");
+        fs::path folder = test.plant(home);
+        ServerProcess server(home, {"--rating", "5000"});
+        std::string message = "] Error: The folder '" + folder.string() + test.refusal + "\n";
+        EXPECT_TRUE(server.process().waitForError(message)) << server.process().errors();
+        ClockDriver driver(home);
+        EXPECT_EQ(server.process().wait(20s), 1);
+        EXPECT_NE(server.process().errors().find("Error: Failed to run Quorvex Plexmill.\n"),
+                  std::string::npos);
+        EXPECT_EQ(server.process().output().find("now ready."), std::string::npos);
+        EXPECT_EQ(readText(home.path() / "victim"), "untouched\n");
+        EXPECT_FALSE(fs::exists(home.path() / "theirs" / "access.log"));
+    }
+}
+
+TEST(ServerLifecycle, MakesItsFoldersPrivateAndNeverWritesThroughALinkInThem) {
+    ServerHome home;
+    fs::create_directories(home.intermediateFolder());
+    fs::permissions(home.intermediateFolder(), fs::perms::owner_all);
+    writeFile(home.path() / "victim", "untouched\n");
+    fs::create_symlink(home.path() / "victim", home.intermediateFolder() / "access.log");
+    ServerProcess server(home, {"--rating", "5000"});
+    ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+    for (const fs::path& folder :
+         {home.intermediateFolder() / "cache", home.path() / "data" / "Quorvex Plexmill"}) {
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    }
+    {
+        SessionClient client;
+        EXPECT_EQ(client.handshake(), std::string(kCurrentNamespaceUri) + "\n");
+    }
+    EXPECT_EQ(server.stop(), 0);
+    // The connection was admitted with no access log rather than one written elsewhere.
+    EXPECT_TRUE(fs::is_symlink(home.intermediateFolder() / "access.log"));
+    EXPECT_EQ(readText(home.path() / "victim"), "untouched\n");
+}
+
+// The server samples processor times from PLEXMILL_PROC_STAT; a FIFO there holds its monitor
+// thread in the middle of a sample for as long as the test likes.
+TEST(ServerLifecycle, StopWaitsUntilTheMonitorThreadHasEnded) {
+    ServerHome home;
+    ServerProcess server(home, {"--rating", "5000"});
+    ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
+    fs::path procStat = home.path() / "proc_stat";
+    ASSERT_EQ(::mkfifo((home.path() / "proc_stat.fifo").c_str(), 0600), 0);
+    fs::rename(home.path() / "proc_stat.fifo", procStat);
+    // Wakes the monitor for its next sample, which opens the FIFO and waits in its read.
+    home.advanceClock(10'000'000);
+    int writer = -1;
+    auto end = std::chrono::steady_clock::now() + 20s;
+    while (writer < 0 && std::chrono::steady_clock::now() < end) {
+        writer = ::open(procStat.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GE(writer, 0) << "the monitor never read its sample";
+
+    server.process().signal(SIGINT);
+    {
+        // However long the stop phase's own waits last, it does not finish while the monitor
+        // thread is still in the middle of its pass.
+        ClockDriver driver(home);
+        EXPECT_FALSE(server.process().wait(1500ms).has_value());
+    }
+
+    const std::string sample = "cpu  200 0 200 200000 0 0 0 0 0 0\n";
+    EXPECT_EQ(::write(writer, sample.data(), sample.size()), static_cast<ssize_t>(sample.size()));
+    ::close(writer);
+    EXPECT_EQ(server.process().wait(20s), 0) << server.process().errors();
+    EXPECT_EQ(server.process().errors(), "");
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 #include "service/server/settings.hpp"
 #include "service/session/session.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/socket_pair.hpp"
 #include "tests/support/temp_folder.hpp"
 #include "util/exception.hpp"
 #include "util/sync.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 #include <thread>
@@ -123,7 +125,7 @@ TEST_F(SessionTest, WaitingOnlyWhileReadingACommand) {
 }
 
 TEST_F(SessionTest, ClosingRemovesTheFolder) {
-    std::filesystem::create_directories(session.folder);
+    ASSERT_TRUE(session.createFolder());
     tnw::test::writeFile(std::filesystem::path(session.folder) / "job.tornwell-job", "job");
     session.closeSession();
     EXPECT_FALSE(std::filesystem::exists(session.folder));
@@ -131,15 +133,55 @@ TEST_F(SessionTest, ClosingRemovesTheFolder) {
 
 TEST_F(SessionTest, KeepingLeavesAFolderWithFiles) {
     server::settings().keep = true;
-    std::filesystem::create_directories(session.folder);
+    ASSERT_TRUE(session.createFolder());
     tnw::test::writeFile(std::filesystem::path(session.folder) / "part_01.NC", "G0");
     session.closeSession();
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(session.folder) / "part_01.NC"));
 
     Session empty(manager, {}, {});
-    std::filesystem::create_directories(empty.folder);
+    ASSERT_TRUE(empty.createFolder());
     empty.closeSession();
     EXPECT_FALSE(std::filesystem::exists(empty.folder));
+}
+
+TEST_F(SessionTest, TheFolderIsMadeFreshAndPrivate) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(session.createFolder());
+    EXPECT_EQ(fs::status(session.folder).permissions(), fs::perms::owner_all);
+    session.closeSession();
+
+    // Whatever already has the folder's name is neither used nor removed: a link planted
+    // there keeps its target as it was.
+    tnw::test::TempFolder elsewhere;
+    tnw::test::writeFile(elsewhere / "job.tornwell-job", "theirs");
+    const std::function<void(const fs::path&)> planted[] = {
+        [&](const fs::path& name) { fs::create_directory_symlink(elsewhere.path(), name); },
+        [](const fs::path& name) {
+            fs::create_directory(name);
+            tnw::test::writeFile(name / "job.tornwell-job", "theirs");
+        },
+        [](const fs::path& name) { tnw::test::writeFile(name, "theirs"); },
+    };
+    for (std::size_t i = 0; i < std::size(planted); ++i) {
+        SCOPED_TRACE(i);
+        Session next(manager, {}, {});
+        planted[i](next.folder);
+        EXPECT_FALSE(next.createFolder());
+        next.closeSession();
+        EXPECT_TRUE(fs::exists(fs::symlink_status(next.folder)));
+        fs::path job = i == 2 ? fs::path(next.folder) : fs::path(next.folder) / "job.tornwell-job";
+        EXPECT_EQ(tnw::test::readText(job), "theirs");
+    }
+    EXPECT_EQ(tnw::test::readText(elsewhere / "job.tornwell-job"), "theirs");
+
+    // An intermediate folder that a clean-up of the temporary folder removed is made again,
+    // as privately as at the start.
+    fs::remove_all(folder.path());
+    Session afterCleanUp(manager, {}, {});
+    EXPECT_TRUE(afterCleanUp.createFolder());
+    EXPECT_EQ(fs::status(folder.path()).permissions(), fs::perms::owner_all);
+    afterCleanUp.closeSession();
+    EXPECT_FALSE(fs::exists(afterCleanUp.folder));
 }
 
 TEST_F(SessionTest, TerminatingSetsTheStatus) {

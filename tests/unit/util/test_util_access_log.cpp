@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/stat.h>
 
 namespace tnw::util {
 namespace {
@@ -54,6 +55,21 @@ TEST(AccessLog, MissingFolderLeavesTheLogClosed) {
     EXPECT_FALSE(AccessLog::open((folder / "missing").string()));
     EXPECT_FALSE(AccessLog::isOpen());
     AccessLog::write("nowhere"); // a no-op, not a failure
+}
+
+TEST(AccessLog, NeverWritesThroughALinkOrWaitsOnAFifo) {
+    tnw::test::TempFolder folder("plexmill-access");
+    tnw::test::TempFolder elsewhere("plexmill-access");
+    tnw::test::writeFile(elsewhere / "target", "theirs\n");
+    std::filesystem::create_symlink(elsewhere / "target", folder / "access.log");
+    EXPECT_FALSE(AccessLog::open(folder.path().string()));
+    EXPECT_FALSE(AccessLog::isOpen());
+    AccessLog::write("Incoming connection from 10.77.0.2:5000 accepted.");
+    EXPECT_EQ(tnw::test::readText(elsewhere / "target"), "theirs\n");
+
+    std::filesystem::remove(folder / "access.log");
+    ASSERT_EQ(::mkfifo((folder / "access.log").c_str(), 0600), 0);
+    EXPECT_FALSE(AccessLog::open(folder.path().string()));
 }
 
 } // namespace
