@@ -3,13 +3,14 @@
 #include <memory>
 
 #include "service/server/banner.hpp"
-#include "service/protocol/namespaces.hpp"
 #include "service/server/admission.hpp"
 #include "service/server/capacity.hpp"
 #include "service/server/discovery.hpp"
 #include "service/server/kernel_cache.hpp"
 #include "service/server/manager.hpp"
+#include "service/server/service_identity.hpp"
 #include "service/server/settings.hpp"
+#include "util/access_log.hpp"
 #include "util/clock.hpp"
 #include "util/console.hpp"
 #include "util/files.hpp"
@@ -31,8 +32,6 @@ constexpr std::uint32_t kLoopWait = 15'000'000;         // microseconds
 constexpr std::uint64_t kTickInterval = 30'000'000;     // microseconds
 constexpr unsigned kSlowTickEvery = 10;                 // ticks: every 300 seconds
 constexpr std::uint32_t kHttpDrainTime = 10'000'000;    // microseconds
-
-std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
 
 const char* architectureName(bool x86) {
     if (x86) {
@@ -221,11 +220,12 @@ bool Manager::run() {
     std::uint64_t lastTick = 0;
     unsigned ticks = 0;
     bool firstPass = true;
+    runControl().serverReady();
     for (;;) {
         Handle handles[] = {control().stopHandle(), sockets.sessionListener.eventHandle(),
                             sockets.discovery.eventHandle(), sockets.httpListener.eventHandle(),
-                            sockets.discoverySender.eventHandle()};
-        std::size_t signalled = waitForAny(handles, 5, false, kLoopWait);
+                            sockets.discoverySender.eventHandle(), control().reloadHandle()};
+        std::size_t signalled = waitForAny(handles, 6, false, kLoopWait);
         if (stopRequested()) {
             break;
         }
@@ -246,6 +246,13 @@ bool Manager::run() {
             if (Socket connection = sockets.httpListener.accept(); connection && http) {
                 http->serve(*this, connection);
             }
+            break;
+        case 6:
+            // Settings are read only at start; a reload reopens the access log, so that a
+            // rotated log is let go and a new one begun.
+            runControl().resetReload();
+            AccessLog::close();
+            AccessLog::open(config.intermediateFolder);
             break;
         default:
             break;

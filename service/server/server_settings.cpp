@@ -11,6 +11,7 @@
 #include "util/files.hpp"
 #include "util/format.hpp"
 #include "util/registry.hpp"
+#include "util/service_folders.hpp"
 #include "util/stream_copy.hpp"
 #include "util/system_info.hpp"
 #include "util/version.hpp"
@@ -108,11 +109,13 @@ bool loadSettings(ServerSettings& loaded) {
     Settings& options = settings();
     bool console = !outputOptions().serviceMode;
 
-    loaded.intermediateFolder = joinPath(tempFolder(), kProductName);
+    // A service has no account folders of its own and must not leave its access log and
+    // uploaded kernels in a temporary folder that anyone may clean: it uses the system's.
+    loaded.intermediateFolder = joinPath(console ? tempFolder() : serviceStateFolder(), kProductName);
     if (!isFolder(loaded.intermediateFolder)) {
         createFolders(loaded.intermediateFolder);
     }
-    loaded.cacheFolder = joinPath(specialFolder(2), kProductName);
+    loaded.cacheFolder = joinPath(console ? specialFolder(2) : serviceCacheFolder(), kProductName);
     if (!isFolder(loaded.cacheFolder)) {
         createFolders(loaded.cacheFolder);
     }

@@ -1,0 +1,51 @@
+#include "service/cli/service_main.hpp"
+
+#include "service/cli/server_wiring.hpp"
+#include "service/server/service_identity.hpp"
+#include "service/server/service_run_control.hpp"
+#include "util/console.hpp"
+#include "util/console_manager.hpp"
+#include "util/environment.hpp"
+#include "util/event_log.hpp"
+#include "util/format.hpp"
+#include "util/systemd_notify.hpp"
+#include "util/version.hpp"
+
+namespace plexmill::cli {
+
+namespace {
+
+constexpr int kDispatcherFailed = 1001;
+
+} // namespace
+
+bool takeServiceMarker() {
+    std::string marker = tnw::util::getEnvironment(server::kServiceMarkerVariable);
+    tnw::util::unsetEnvironment(server::kServiceMarkerVariable);
+    return marker == server::kServiceName;
+}
+
+int runAsService() {
+    auto output = tnw::util::outputOptions();
+    output.serviceMode = true;
+    output.color = false;
+    tnw::util::setOutputOptions(output);
+    tnw::util::SystemdNotifier::takeSocketFromEnvironment();
+
+    server::ServiceRunControl control;
+    if (!control.open(server::serviceControlName())) {
+        tnw::util::printError(tnw::util::format("%1 service already running on this PC.", tnw::util::kProductName));
+        return kDispatcherFailed;
+    }
+    if (!control.startAnswering()) {
+        tnw::util::printError("Failed to answer service controls.");
+        return kDispatcherFailed;
+    }
+    tnw::util::ConsoleManager::addListener(&control);
+    int result = server::runServer(wireServer, &control);
+    tnw::util::ConsoleManager::removeListener(&control);
+    control.reportStopped();
+    return result;
+}
+
+} // namespace plexmill::cli
