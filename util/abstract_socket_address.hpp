@@ -2,10 +2,9 @@
 // namespace, gone when the last socket bound to them closes.
 #pragma once
 
+#include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
-
-#include <string>
 
 namespace tnw::util {
 

@@ -43,9 +43,12 @@ sigset_t interruptSignals() {
 
 ConsoleSignal signalOf(int number) {
     switch (number) {
-    case SIGTERM: return ConsoleSignal::Terminate;
-    case SIGHUP: return ConsoleSignal::HangUp;
-    default: return ConsoleSignal::Interrupt;
+    case SIGTERM:
+        return ConsoleSignal::Terminate;
+    case SIGHUP:
+        return ConsoleSignal::HangUp;
+    default:
+        return ConsoleSignal::Interrupt;
     }
 }
 
@@ -79,7 +82,9 @@ void ConsoleManager::removeListener(ConsoleListener* listener) {
     listeners.erase(listener);
 }
 
-void ConsoleManager::notifyInterrupt() { notifySignal(ConsoleSignal::Interrupt); }
+void ConsoleManager::notifyInterrupt() {
+    notifySignal(ConsoleSignal::Interrupt);
+}
 
 void ConsoleManager::notifySignal(ConsoleSignal signal) {
     std::lock_guard lock(listenersMutex);

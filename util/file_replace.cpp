@@ -1,20 +1,20 @@
 #include "util/file_replace.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "util/files.hpp"
 #include "util/handle.hpp"
 #include "util/write_fully.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tnw::util {
 
 std::uint32_t replaceFile(const std::string& path, std::string_view contents, std::uint32_t mode) {
     std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    Handle file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode)));
+    Handle file(::open(
+        temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode)));
     if (!file) {
         return fileError(temporary, errno);
     }

@@ -190,7 +190,8 @@ void closeAllExcept(int first, int second) {
     // Lift every source above 2 first, so that placing one cannot overwrite another.
     int lifted[3] = {-1, -1, -1};
     for (int slot = 0; slot < 3; ++slot) {
-        if (standard[slot] >= 0 && (lifted[slot] = ::fcntl(standard[slot], F_DUPFD_CLOEXEC, 3)) < 0) {
+        if (standard[slot] >= 0 &&
+            (lifted[slot] = ::fcntl(standard[slot], F_DUPFD_CLOEXEC, 3)) < 0) {
             failChild(plan);
         }
     }
@@ -348,7 +349,9 @@ Process Process::start(const ProcessOptions& options, std::uint32_t* error) {
         program.c_str(),
         argv.data(),
         envp.data(),
-        !options.workingFolder.empty() ? options.workingFolder.c_str() : options.detached ? "/" : nullptr,
+        !options.workingFolder.empty() ? options.workingFolder.c_str()
+        : options.detached             ? "/"
+                                       : nullptr,
         {options.handles.input.fd(), options.handles.output.fd(), options.handles.error.fd()},
         options.ownProcessGroup,
         options.detached,

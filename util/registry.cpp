@@ -127,7 +127,8 @@ std::string Registry::filePath(RegistryRoot root) {
         }
         // Without a home there is no user to keep values for; "/.config" is nobody's.
         const char* home = std::getenv("HOME");
-        return home != nullptr && *home != '\0' ? std::string(home) + "/.config/plexmill/user.reg" : std::string();
+        return home != nullptr && *home != '\0' ? std::string(home) + "/.config/plexmill/user.reg"
+                                                : std::string();
     }
     return {}; // the classes root has no counterpart here
 }
@@ -211,11 +212,16 @@ void Registry::writeString(const RegistryKey& key, const std::string& name, cons
     writeText(key, name, text, RegistryType::String);
 }
 
-void Registry::writeExpandString(const RegistryKey& key, const std::string& name, const std::string& text) {
+void Registry::writeExpandString(const RegistryKey& key,
+                                 const std::string& name,
+                                 const std::string& text) {
     writeText(key, name, text, RegistryType::ExpandString);
 }
 
-void Registry::writeText(const RegistryKey& key, const std::string& name, const std::string& text, RegistryType type) {
+void Registry::writeText(const RegistryKey& key,
+                         const std::string& name,
+                         const std::string& text,
+                         RegistryType type) {
     if (key.access_ == RegistryAccess::Read) {
         return;
     }

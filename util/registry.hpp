@@ -71,7 +71,8 @@ public:
     // Failures are ignored, as for every registry write of this system.
     static void writeDword(const RegistryKey& key, const std::string& name, std::uint32_t value);
     static void writeString(const RegistryKey& key, const std::string& name, const std::string& text);
-    static void writeExpandString(const RegistryKey& key, const std::string& name, const std::string& text);
+    static void
+    writeExpandString(const RegistryKey& key, const std::string& name, const std::string& text);
 
     // Removes the key with every key below it. True when the key existed and the file now holds
     // none of them; false when it did not exist or the file could not be written.
@@ -81,7 +82,10 @@ public:
     static std::string filePath(RegistryRoot root);
 
 private:
-    static void writeText(const RegistryKey& key, const std::string& name, const std::string& text, RegistryType type);
+    static void writeText(const RegistryKey& key,
+                          const std::string& name,
+                          const std::string& text,
+                          RegistryType type);
 };
 
 } // namespace tnw::util

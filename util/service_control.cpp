@@ -1,17 +1,16 @@
 #include "util/service_control.hpp"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <optional>
-#include <string_view>
-
 #include "util/abstract_socket_address.hpp"
 #include "util/format.hpp"
 #include "util/instance_lock.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <string_view>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 namespace tnw::util {
 
@@ -136,7 +135,8 @@ void ServiceControlListener::serveOne(const Answer& answer, std::uint32_t timeou
     sendAll(fd, formatPrintf("%u %u\n", reply.error, static_cast<std::uint32_t>(reply.state)));
 }
 
-ServiceControlResult sendServiceControl(const std::string& name, std::uint32_t control, std::uint32_t timeout) {
+ServiceControlResult
+sendServiceControl(const std::string& name, std::uint32_t control, std::uint32_t timeout) {
     ServiceControlResult result;
     Handle connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!connection) {
@@ -161,7 +161,8 @@ ServiceControlResult sendServiceControl(const std::string& name, std::uint32_t c
     }
     ucred credentials{};
     socklen_t credentialsSize = sizeof credentials;
-    if (::getsockopt(connection.fd(), SOL_SOCKET, SO_PEERCRED, &credentials, &credentialsSize) == 0) {
+    if (::getsockopt(connection.fd(), SOL_SOCKET, SO_PEERCRED, &credentials, &credentialsSize) ==
+        0) {
         result.serviceProcessId = static_cast<std::uint64_t>(credentials.pid);
     }
     result.outcome = ServiceControlOutcome::Answered;

@@ -9,11 +9,11 @@
 // socket itself (SO_PEERCRED), never from what it sends.
 #pragma once
 
+#include "util/handle.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <string>
-
-#include "util/handle.hpp"
 
 namespace tnw::util {
 
@@ -63,7 +63,8 @@ struct ServiceControlPeer {
 // The service's side: a listening socket under the name for as long as it is open.
 class ServiceControlListener {
 public:
-    using Answer = std::function<ServiceControlReply(std::uint32_t control, const ServiceControlPeer& peer)>;
+    using Answer =
+        std::function<ServiceControlReply(std::uint32_t control, const ServiceControlPeer& peer)>;
 
     // Takes the name; an invalid listener when another process holds it or it cannot be made.
     static ServiceControlListener open(const std::string& name);
@@ -95,6 +96,7 @@ struct ServiceControlResult {
 
 // Sends one control to the service listening under `name` and waits at most `timeout`
 // microseconds for its reply.
-ServiceControlResult sendServiceControl(const std::string& name, std::uint32_t control, std::uint32_t timeout);
+ServiceControlResult
+sendServiceControl(const std::string& name, std::uint32_t control, std::uint32_t timeout);
 
 } // namespace tnw::util

@@ -1,14 +1,13 @@
 #include "util/systemd_notify.hpp"
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include "util/environment.hpp"
+#include "util/handle.hpp"
 
 #include <cstring>
 #include <mutex>
 #include <string>
-
-#include "util/environment.hpp"
-#include "util/handle.hpp"
+#include <sys/socket.h>
+#include <sys/un.h>
 
 namespace tnw::util {
 
@@ -23,7 +22,8 @@ std::string notifySocket; // guarded by notifierMutex; empty when systemd did no
 bool addressOf(const std::string& socket, sockaddr_un& address, socklen_t& size) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (socket.size() < 2 || socket.size() >= sizeof address.sun_path || (socket[0] != '/' && socket[0] != '@')) {
+    if (socket.size() < 2 || socket.size() >= sizeof address.sun_path ||
+        (socket[0] != '/' && socket[0] != '@')) {
         return false;
     }
     std::memcpy(address.sun_path, socket.data(), socket.size());
@@ -58,8 +58,12 @@ bool SystemdNotifier::notify(std::string_view state) {
     if (!socket) {
         return false;
     }
-    ssize_t sent = ::sendto(socket.fd(), state.data(), state.size(), MSG_NOSIGNAL,
-                            reinterpret_cast<const sockaddr*>(&address), size);
+    ssize_t sent = ::sendto(socket.fd(),
+                            state.data(),
+                            state.size(),
+                            MSG_NOSIGNAL,
+                            reinterpret_cast<const sockaddr*>(&address),
+                            size);
     return sent == static_cast<ssize_t>(state.size());
 }
 

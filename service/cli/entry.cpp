@@ -1,7 +1,5 @@
 #include "service/cli/entry.hpp"
 
-#include <cstdio>
-
 #include "service/cli/command_line.hpp"
 #include "service/cli/help_text.hpp"
 #include "service/cli/network_queries.hpp"
@@ -19,6 +17,8 @@
 #include "util/messages.hpp"
 #include "util/terminal.hpp"
 #include "util/version.hpp"
+
+#include <cstdio>
 
 namespace plexmill::cli {
 
@@ -82,7 +82,8 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
         }
         // Neither a terminal nor the service supervisor: nobody would see the help, and a
         // server started this way would be nobody's to stop.
-        tnw::util::printError("No command given. Start the server with --console, or as a service with --start.");
+        tnw::util::printError(
+            "No command given. Start the server with --console, or as a service with --start.");
         return kNoServiceDispatcher;
     case Command::Cert:
         return tnw::util::hasRootStore() ? 0 : 1;

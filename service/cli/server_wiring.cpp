@@ -1,9 +1,9 @@
 #include "service/cli/server_wiring.hpp"
 
-#include <memory>
-
 #include "service/http/http_service.hpp"
 #include "service/session/session_thread.hpp"
+
+#include <memory>
 
 namespace plexmill::cli {
 

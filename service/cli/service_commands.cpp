@@ -1,9 +1,5 @@
 #include "service/cli/service_commands.hpp"
 
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-
 #include "service/cli/service_manager.hpp"
 #include "service/cli/service_record.hpp"
 #include "service/server/server_settings.hpp"
@@ -12,6 +8,10 @@
 #include "util/format.hpp"
 #include "util/registry.hpp"
 #include "util/version.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace plexmill::cli {
 
@@ -57,11 +57,13 @@ int install(const std::string& path) {
     std::string module = tnw::util::programPath();
     std::string target = path.empty() ? module : path;
     if (!path.empty() && path != module && tnw::util::copyFile(module, path, true) != 0) {
-        std::fputs(tnw::util::format("Error: Failed to copy service to '%1'.\n", path).c_str(), stderr);
+        std::fputs(tnw::util::format("Error: Failed to copy service to '%1'.\n", path).c_str(),
+                   stderr);
         return 1;
     }
     if (!installService(absolutePath(target))) {
-        tnw::util::printLine(tnw::util::ConsoleStream::Error, tnw::util::ConsoleColour::Error,
+        tnw::util::printLine(tnw::util::ConsoleStream::Error,
+                             tnw::util::ConsoleColour::Error,
                              "Error: Failed to install service.");
         return 1;
     }
@@ -85,11 +87,14 @@ int uninstall() {
 
 void setHttpEnabled(bool enable) {
     using tnw::util::Registry;
-    auto key = Registry::open(tnw::util::RegistryRoot::LocalMachine, server::kSettingsKey,
+    auto key = Registry::open(tnw::util::RegistryRoot::LocalMachine,
+                              server::kSettingsKey,
                               tnw::util::RegistryAccess::All);
     auto value = Registry::query(key, "use http");
-    bool enabled = value && value->type == static_cast<std::uint32_t>(tnw::util::RegistryType::Dword) &&
-                   value->raw.size() == 4 && (value->raw[0] | value->raw[1] | value->raw[2] | value->raw[3]) != 0;
+    bool enabled = value &&
+                   value->type == static_cast<std::uint32_t>(tnw::util::RegistryType::Dword) &&
+                   value->raw.size() == 4 &&
+                   (value->raw[0] | value->raw[1] | value->raw[2] | value->raw[3]) != 0;
     if (enabled == enable) {
         return;
     }
@@ -105,17 +110,30 @@ void setHttpEnabled(bool enable) {
 
 int runServiceCommand(const CommandLine& line) {
     switch (line.command) {
-    case Command::Start: return outcome(startService(), kStartFailed);
-    case Command::Stop: return outcome(stopService(), kStopFailed);
-    case Command::Pause: return outcome(pauseService(), "Failed to pause Plexmill service.");
-    case Command::Resume: return outcome(resumeService(), "Failed to resume Plexmill service.");
-    case Command::Restart: return restart();
-    case Command::Reload: return reload();
-    case Command::EnableHttp: setHttpEnabled(true); return 0;
-    case Command::DisableHttp: setHttpEnabled(false); return 0;
-    case Command::Install: return install(line.installPath);
-    case Command::Uninstall: return uninstall();
-    default: break;
+    case Command::Start:
+        return outcome(startService(), kStartFailed);
+    case Command::Stop:
+        return outcome(stopService(), kStopFailed);
+    case Command::Pause:
+        return outcome(pauseService(), "Failed to pause Plexmill service.");
+    case Command::Resume:
+        return outcome(resumeService(), "Failed to resume Plexmill service.");
+    case Command::Restart:
+        return restart();
+    case Command::Reload:
+        return reload();
+    case Command::EnableHttp:
+        setHttpEnabled(true);
+        return 0;
+    case Command::DisableHttp:
+        setHttpEnabled(false);
+        return 0;
+    case Command::Install:
+        return install(line.installPath);
+    case Command::Uninstall:
+        return uninstall();
+    default:
+        break;
     }
     return 1;
 }

@@ -1,9 +1,9 @@
 // The service commands of the command line: each one's steps, messages and exit code.
 #pragma once
 
-#include <string>
-
 #include "service/cli/command_line.hpp"
+
+#include <string>
 
 namespace plexmill::cli {
 

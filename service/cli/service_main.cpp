@@ -34,7 +34,8 @@ int runAsService() {
 
     server::ServiceRunControl control;
     if (!control.open(server::serviceControlName())) {
-        tnw::util::printError(tnw::util::format("%1 service already running on this PC.", tnw::util::kProductName));
+        tnw::util::printError(
+            tnw::util::format("%1 service already running on this PC.", tnw::util::kProductName));
         return kDispatcherFailed;
     }
     if (!control.startAnswering()) {

@@ -1,9 +1,5 @@
 #include "service/cli/service_manager.hpp"
 
-#include <optional>
-#include <utility>
-#include <vector>
-
 #include "service/cli/service_record.hpp"
 #include "service/cli/systemd_unit.hpp"
 #include "service/server/service_identity.hpp"
@@ -13,6 +9,10 @@
 #include "util/service_control.hpp"
 #include "util/system_info.hpp"
 #include "util/thread.hpp"
+
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace plexmill::cli {
 
@@ -37,7 +37,8 @@ std::vector<std::pair<std::string, std::string>> serviceEnvironment() {
         auto equals = entry.find('=');
         std::string name = entry.substr(0, equals);
         if (equals != std::string::npos &&
-            (name.starts_with("PLEXMILL_") || name == "STATE_DIRECTORY" || name == "CACHE_DIRECTORY")) {
+            (name.starts_with("PLEXMILL_") || name == "STATE_DIRECTORY" ||
+             name == "CACHE_DIRECTORY")) {
             environment.emplace_back(name, entry.substr(equals + 1));
         }
     }
@@ -51,11 +52,15 @@ std::optional<ServiceState> queryState() {
     if (!readServiceRecord()) {
         return std::nullopt;
     }
-    auto result = tnw::util::sendServiceControl(server::serviceControlName(), control::kInterrogate, kControlTimeout);
+    auto result = tnw::util::sendServiceControl(
+        server::serviceControlName(), control::kInterrogate, kControlTimeout);
     switch (result.outcome) {
-    case tnw::util::ServiceControlOutcome::Answered: return result.reply.state;
-    case tnw::util::ServiceControlOutcome::NotListening: return ServiceState::Stopped;
-    case tnw::util::ServiceControlOutcome::Failed: break;
+    case tnw::util::ServiceControlOutcome::Answered:
+        return result.reply.state;
+    case tnw::util::ServiceControlOutcome::NotListening:
+        return ServiceState::Stopped;
+    case tnw::util::ServiceControlOutcome::Failed:
+        break;
     }
     return std::nullopt;
 }
@@ -66,11 +71,14 @@ bool sendControl(std::uint32_t code) {
     if (!readServiceRecord()) {
         return false;
     }
-    auto result = tnw::util::sendServiceControl(server::serviceControlName(), code, kControlTimeout);
+    auto result =
+        tnw::util::sendServiceControl(server::serviceControlName(), code, kControlTimeout);
     return result.outcome == tnw::util::ServiceControlOutcome::Answered && result.reply.error == 0;
 }
 
-bool pastDeadline(std::uint64_t deadline) { return tnw::util::monotonicMicroseconds() > deadline; }
+bool pastDeadline(std::uint64_t deadline) {
+    return tnw::util::monotonicMicroseconds() > deadline;
+}
 
 // After a control that moves the service through `pending` to `final`: true once it is there,
 // or in any state but `pending`; false when a query fails or it is still pending after the
@@ -181,7 +189,9 @@ bool stopService() {
     return controlAndWait(control::kStop, ServiceState::StopPending, ServiceState::Stopped);
 }
 
-bool pauseService() { return controlAndWait(control::kPause, ServiceState::PausePending, ServiceState::Paused); }
+bool pauseService() {
+    return controlAndWait(control::kPause, ServiceState::PausePending, ServiceState::Paused);
+}
 
 bool resumeService() {
     return controlAndWait(control::kContinue, ServiceState::ContinuePending, ServiceState::Running);
@@ -192,7 +202,9 @@ bool isServiceRunning() {
     return state && *state != ServiceState::Stopped;
 }
 
-bool reloadService() { return sendControl(control::kFirstUserDefined); }
+bool reloadService() {
+    return sendControl(control::kFirstUserDefined);
+}
 
 bool uninstallService() {
     return readServiceRecord() && removeServiceUnit() && deleteServiceRecord();

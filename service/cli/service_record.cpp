@@ -21,7 +21,8 @@ constexpr char kLocalSystem[] = "LocalSystem";
 } // namespace
 
 std::optional<ServiceRecord> readServiceRecord() {
-    auto key = Registry::open(RegistryRoot::LocalMachine, server::kServiceKey, RegistryAccess::Read);
+    auto key =
+        Registry::open(RegistryRoot::LocalMachine, server::kServiceKey, RegistryAccess::Read);
     auto imagePath = Registry::query(key, "ImagePath");
     if (!imagePath) {
         return std::nullopt;
@@ -34,7 +35,8 @@ bool writeServiceRecord(const std::string& program) {
     if (program.find('"') != std::string::npos) {
         return false;
     }
-    auto key = Registry::open(RegistryRoot::LocalMachine, server::kServiceKey, RegistryAccess::Write);
+    auto key =
+        Registry::open(RegistryRoot::LocalMachine, server::kServiceKey, RegistryAccess::Write);
     if (!key.isValid()) {
         return false;
     }
@@ -55,10 +57,13 @@ bool writeServiceRecord(const std::string& program) {
     return true;
 }
 
-bool deleteServiceRecord() { return Registry::deleteKey(RegistryRoot::LocalMachine, server::kServiceKey); }
+bool deleteServiceRecord() {
+    return Registry::deleteKey(RegistryRoot::LocalMachine, server::kServiceKey);
+}
 
 void registerEventSource(const std::string& messageFile) {
-    auto key = Registry::open(RegistryRoot::LocalMachine, server::kEventSourceKey, RegistryAccess::Write);
+    auto key =
+        Registry::open(RegistryRoot::LocalMachine, server::kEventSourceKey, RegistryAccess::Write);
     Registry::writeString(key, "EventMessageFile", messageFile);
     Registry::writeDword(key, "TypesSupported", kTypesSupported);
 }

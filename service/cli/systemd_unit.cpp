@@ -1,13 +1,13 @@
 #include "service/cli/systemd_unit.hpp"
 
-#include <string_view>
-
 #include "service/server/service_identity.hpp"
 #include "util/environment.hpp"
 #include "util/file_replace.hpp"
 #include "util/files.hpp"
 #include "util/process.hpp"
 #include "util/sync.hpp"
+
+#include <string_view>
 
 namespace plexmill::cli {
 
@@ -24,9 +24,13 @@ struct EmbeddedResource {
 constexpr std::string_view kProgramPlaceholder = "@PLEXMILLD@";
 constexpr std::uint32_t kUnitMode = 0644;
 
-std::string unitName() { return std::string(server::kServiceName) + ".service"; }
+std::string unitName() {
+    return std::string(server::kServiceName) + ".service";
+}
 
-bool isMachineRoot() { return systemdRoot() == "/"; }
+bool isMachineRoot() {
+    return systemdRoot() == "/";
+}
 
 // The program word of a unit's command line: quoted, with what systemd would otherwise take
 // as an escape or a specifier written so that it stands for itself. (systemd expands no
@@ -38,10 +42,18 @@ std::optional<std::string> quotedWord(const std::string& text) {
             return std::nullopt;
         }
         switch (c) {
-        case '\\': word += "\\\\"; break;
-        case '"': word += "\\\""; break;
-        case '%': word += "%%"; break;
-        default: word += c; break;
+        case '\\':
+            word += "\\\\";
+            break;
+        case '"':
+            word += "\\\"";
+            break;
+        case '%':
+            word += "%%";
+            break;
+        default:
+            word += c;
+            break;
         }
     }
     return word + "\"";
@@ -79,9 +91,13 @@ std::string systemdRoot() {
     return root.empty() ? "/" : root;
 }
 
-std::string serviceUnitPath() { return tnw::util::joinPath(systemdRoot(), "etc/systemd/system/" + unitName()); }
+std::string serviceUnitPath() {
+    return tnw::util::joinPath(systemdRoot(), "etc/systemd/system/" + unitName());
+}
 
-bool systemdRunsMachine() { return tnw::util::isFolder(tnw::util::joinPath(systemdRoot(), "run/systemd/system")); }
+bool systemdRunsMachine() {
+    return tnw::util::isFolder(tnw::util::joinPath(systemdRoot(), "run/systemd/system"));
+}
 
 bool systemdDrivesService() {
     return isMachineRoot() && systemdRunsMachine() && tnw::util::exists(serviceUnitPath());
@@ -99,12 +115,15 @@ std::vector<std::string> systemctlCommand(const std::vector<std::string>& argume
 bool installServiceUnit(const std::string& program) {
     auto unit = renderServiceUnit(program);
     std::string path = serviceUnitPath();
-    if (!unit || tnw::util::createFolders(tnw::util::joinPath(systemdRoot(), "etc/systemd/system")) != 0 ||
+    if (!unit ||
+        tnw::util::createFolders(tnw::util::joinPath(systemdRoot(), "etc/systemd/system")) != 0 ||
         tnw::util::replaceFile(path, *unit, kUnitMode) != 0) {
         return false;
     }
-    // A running systemd reads the new unit before it is enabled; an offline root has nobody to tell.
-    bool enabled = (!isMachineRoot() || systemctl({"daemon-reload"})) && systemctl({"enable", unitName()});
+    // A running systemd reads the new unit before it is enabled; an offline root has nobody to
+    // tell.
+    bool enabled =
+        (!isMachineRoot() || systemctl({"daemon-reload"})) && systemctl({"enable", unitName()});
     if (!enabled) {
         tnw::util::removeFile(path);
         if (isMachineRoot()) {

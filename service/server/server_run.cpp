@@ -222,9 +222,12 @@ bool Manager::run() {
     bool firstPass = true;
     runControl().serverReady();
     for (;;) {
-        Handle handles[] = {control().stopHandle(), sockets.sessionListener.eventHandle(),
-                            sockets.discovery.eventHandle(), sockets.httpListener.eventHandle(),
-                            sockets.discoverySender.eventHandle(), control().reloadHandle()};
+        Handle handles[] = {control().stopHandle(),
+                            sockets.sessionListener.eventHandle(),
+                            sockets.discovery.eventHandle(),
+                            sockets.httpListener.eventHandle(),
+                            sockets.discoverySender.eventHandle(),
+                            control().reloadHandle()};
         std::size_t signalled = waitForAny(handles, 6, false, kLoopWait);
         if (stopRequested()) {
             break;

@@ -1,20 +1,20 @@
 #include "service/server/server_settings.hpp"
 
-#include <algorithm>
-#include <optional>
-
 #include "service/server/peer_display_name.hpp"
 #include "service/server/settings.hpp"
 #include "util/access_log.hpp"
 #include "util/console.hpp"
-#include "util/sizes.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
 #include "util/registry.hpp"
 #include "util/service_folders.hpp"
+#include "util/sizes.hpp"
 #include "util/stream_copy.hpp"
 #include "util/system_info.hpp"
 #include "util/version.hpp"
+
+#include <algorithm>
+#include <optional>
 
 namespace plexmill::server {
 
@@ -111,7 +111,8 @@ bool loadSettings(ServerSettings& loaded) {
 
     // A service has no account folders of its own and must not leave its access log and
     // uploaded kernels in a temporary folder that anyone may clean: it uses the system's.
-    loaded.intermediateFolder = joinPath(console ? tempFolder() : serviceStateFolder(), kProductName);
+    loaded.intermediateFolder =
+        joinPath(console ? tempFolder() : serviceStateFolder(), kProductName);
     if (!isFolder(loaded.intermediateFolder)) {
         createFolders(loaded.intermediateFolder);
     }

@@ -9,8 +9,12 @@ std::string serviceDescription() {
     return std::string("Plexmill by Quorvex, Inc. - ") + tnw::util::kProductWebAddress;
 }
 
-std::string instanceName() { return "Global\\" + std::string(protocol::kCurrentNamespace); }
+std::string instanceName() {
+    return "Global\\" + std::string(protocol::kCurrentNamespace);
+}
 
-std::string serviceControlName() { return instanceName() + "/service"; }
+std::string serviceControlName() {
+    return instanceName() + "/service";
+}
 
 } // namespace plexmill::server

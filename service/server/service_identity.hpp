@@ -12,7 +12,8 @@ inline constexpr char kServiceName[] = "quorvexpmd";
 inline constexpr char kServiceDisplayName[] = "Quorvex Plexmill";
 // The service record and the event source, under HKEY_LOCAL_MACHINE.
 inline constexpr char kServiceKey[] = "System\\CurrentControlSet\\Services\\quorvexpmd";
-inline constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quorvex Plexmill";
+inline constexpr char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quorvex Plexmill";
 // Set, to the service name, only by whatever starts the program as the service: `--start` and
 // the systemd unit. Without it a program with no command and no terminal refuses to run.
 inline constexpr char kServiceMarkerVariable[] = "PLEXMILL_SERVICE";

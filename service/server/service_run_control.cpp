@@ -124,7 +124,9 @@ ServiceControlReply ServiceRunControl::handleControl(std::uint32_t code, bool pr
 }
 
 void ServiceRunControl::onConsoleSignal(tnw::util::ConsoleSignal signal) {
-    handleControl(signal == tnw::util::ConsoleSignal::HangUp ? control::kFirstUserDefined : control::kStop, true);
+    handleControl(signal == tnw::util::ConsoleSignal::HangUp ? control::kFirstUserDefined
+                                                             : control::kStop,
+                  true);
 }
 
 } // namespace plexmill::server

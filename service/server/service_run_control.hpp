@@ -8,16 +8,16 @@
 // stopped. Pausing keeps the server's sockets open; it only refuses new work.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <mutex>
-#include <string>
-
 #include "service/server/run_control.hpp"
 #include "util/console_manager.hpp"
 #include "util/service_control.hpp"
 #include "util/sync.hpp"
 #include "util/thread.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
 
 namespace plexmill::server {
 

@@ -2,21 +2,20 @@
 // real program installs itself, starts its service detached, and every command talks to the
 // running service over its control channel. Each test is a machine of its own (its network
 // namespace scopes the service's names).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <gtest/gtest.h>
-#include <thread>
-
 #include "tests/support/server_process.hpp"
 #include "tests/support/service_machine.hpp"
 #include "tests/support/session_client.hpp"
 #include "tests/support/temp_folder.hpp"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tnw::test {
 namespace {
@@ -24,9 +23,11 @@ namespace {
 using tnw::util::ServiceState;
 namespace control = tnw::util::service_control;
 
-const std::string kServiceKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\quorvexpmd";
+const std::string kServiceKey =
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\quorvexpmd";
 const std::string kEventSourceKey =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quorvex Plexmill";
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quorvex "
+    "Plexmill";
 const std::string kSettingsKey = "HKEY_LOCAL_MACHINE\\Software\\Quorvex\\Quorvex Plexmill";
 
 // The server's answer to a discovery request sent to it directly.
@@ -39,7 +40,8 @@ std::string advertiseReply() {
     server.sin_port = htons(7388);
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string request = std::string(kLegacyNamespaceUri) + "/request-advertise\n";
-    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&server), sizeof server);
+    ::sendto(
+        fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&server), sizeof server);
     char reply[2048];
     ssize_t got = ::recv(fd, reply, sizeof reply, 0);
     ::close(fd);
@@ -64,9 +66,13 @@ std::string runJob(ServiceMachine& machine) {
     return readText(result);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
-std::string textOf(const std::optional<tnw::util::RegistryValue>& value) { return value ? value->text : "(missing)"; }
+std::string textOf(const std::optional<tnw::util::RegistryValue>& value) {
+    return value ? value->text : "(missing)";
+}
 std::vector<std::uint8_t> rawOf(const std::optional<tnw::util::RegistryValue>& value) {
     return value ? value->raw : std::vector<std::uint8_t>{};
 }
@@ -81,14 +87,19 @@ TEST(ServiceLifecycle, InstallStartPauseReloadRestartStopUninstall) {
     EXPECT_EQ(installed.output, "");
     machine.install(); // the test kernel beside it, the same install again
     auto registry = machine.machineRegistry();
-    EXPECT_EQ(textOf(registryValue(registry, kServiceKey, "ImagePath")), "\"" + machine.installedProgram().string() + "\"");
-    EXPECT_EQ(rawOf(registryValue(registry, kServiceKey, "Start")), (std::vector<std::uint8_t>{2, 0, 0, 0}));
-    EXPECT_EQ(rawOf(registryValue(registry, kServiceKey, "ErrorControl")), (std::vector<std::uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(textOf(registryValue(registry, kServiceKey, "ImagePath")),
+              "\"" + machine.installedProgram().string() + "\"");
+    EXPECT_EQ(rawOf(registryValue(registry, kServiceKey, "Start")),
+              (std::vector<std::uint8_t>{2, 0, 0, 0}));
+    EXPECT_EQ(rawOf(registryValue(registry, kServiceKey, "ErrorControl")),
+              (std::vector<std::uint8_t>{0, 0, 0, 0}));
     EXPECT_EQ(textOf(registryValue(registry, kServiceKey, "DisplayName")), "Quorvex Plexmill");
     EXPECT_EQ(textOf(registryValue(registry, kServiceKey, "Description")),
               "Plexmill by Quorvex, Inc. - https://www.quorvex.example");
-    EXPECT_EQ(textOf(registryValue(registry, kEventSourceKey, "EventMessageFile")), machine.installedProgram().string());
-    EXPECT_EQ(rawOf(registryValue(registry, kEventSourceKey, "TypesSupported")), (std::vector<std::uint8_t>{7, 0, 0, 0}));
+    EXPECT_EQ(textOf(registryValue(registry, kEventSourceKey, "EventMessageFile")),
+              machine.installedProgram().string());
+    EXPECT_EQ(rawOf(registryValue(registry, kEventSourceKey, "TypesSupported")),
+              (std::vector<std::uint8_t>{7, 0, 0, 0}));
     EXPECT_EQ(machine.state(), ServiceState::Stopped); // --install does not start it
 
     // Start: it runs detached, in service mode, with its files in the service folders.
@@ -96,9 +107,11 @@ TEST(ServiceLifecycle, InstallStartPauseReloadRestartStopUninstall) {
     ASSERT_EQ(start.exitCode, 0) << start.errors;
     EXPECT_EQ(start.output + start.errors, "");
     EXPECT_EQ(machine.state(), ServiceState::Running);
-    EXPECT_TRUE(contains(machine.events(), "information: Quorvex Plexmill now ready.\n")) << machine.events();
+    EXPECT_TRUE(contains(machine.events(), "information: Quorvex Plexmill now ready.\n"))
+        << machine.events();
     EXPECT_TRUE(contains(runJob(machine), "JOB copy"));
-    EXPECT_TRUE(contains(readText(machine.home().serviceIntermediateFolder() / "access.log"), "127.0.0.1"));
+    EXPECT_TRUE(
+        contains(readText(machine.home().serviceIntermediateFolder() / "access.log"), "127.0.0.1"));
     EXPECT_FALSE(std::filesystem::exists(machine.home().intermediateFolder()));
 
     // Pause: no new work, sockets open.
@@ -168,7 +181,8 @@ TEST(ServiceLifecycle, InstallStartPauseReloadRestartStopUninstall) {
     EXPECT_TRUE(registryValue(registry, kSettingsKey, "use http"));
     auto again = machine.plexmilld({"--uninstall"});
     EXPECT_EQ(again.exitCode, 1);
-    EXPECT_TRUE(contains(again.errors, "Error: Failed to uninstall Quorvex Plexmill service.\n")) << again.errors;
+    EXPECT_TRUE(contains(again.errors, "Error: Failed to uninstall Quorvex Plexmill service.\n"))
+        << again.errors;
     auto notInstalled = machine.plexmilld({"--start"});
     EXPECT_EQ(notInstalled.exitCode, 1);
     EXPECT_TRUE(contains(notInstalled.errors, "Error: Failed to start Plexmill service.\n"));
@@ -199,7 +213,8 @@ TEST(ServiceCommands, EdgeCasesOfStartStopReloadRestartAndHttp) {
 
     auto startRunning = machine.plexmilld({"--start"});
     EXPECT_EQ(startRunning.exitCode, 1);
-    EXPECT_TRUE(contains(startRunning.errors, "] Error: Failed to start Plexmill service.\n")) << startRunning.errors;
+    EXPECT_TRUE(contains(startRunning.errors, "] Error: Failed to start Plexmill service.\n"))
+        << startRunning.errors;
     EXPECT_EQ(machine.servicePid(), pid);
 
     // A console server beside the service is the second server on this machine. Its own clock
@@ -214,7 +229,8 @@ TEST(ServiceCommands, EdgeCasesOfStartStopReloadRestartAndHttp) {
         EXPECT_TRUE(console.waitForOutput("Waiting... (10s)"));
         writeFile(consoleClock, "60000000");
         EXPECT_EQ(console.wait(), 1);
-        EXPECT_TRUE(contains(console.errors(), "] Error: Quorvex Plexmill already running on this PC.\n"));
+        EXPECT_TRUE(
+            contains(console.errors(), "] Error: Quorvex Plexmill already running on this PC.\n"));
         EXPECT_TRUE(contains(console.errors(), "] Error: Failed to run Quorvex Plexmill.\n"));
         EXPECT_EQ(machine.servicePid(), pid);
     }
@@ -255,26 +271,29 @@ TEST(ServiceCommands, ControlsFromAnotherUserAreRefused) {
     ASSERT_EQ(machine.plexmilld({"--start"}).exitCode, 0);
     std::uint64_t pid = machine.servicePid();
     // The other user may read the registry file, so that its commands reach the service.
-    std::filesystem::permissions(machine.home().path(), std::filesystem::perms::others_read |
-                                                            std::filesystem::perms::others_exec,
+    std::filesystem::permissions(machine.home().path(),
+                                 std::filesystem::perms::others_read |
+                                     std::filesystem::perms::others_exec,
                                  std::filesystem::perm_options::add);
-    std::filesystem::permissions(machine.home().path() / "machine.reg", std::filesystem::perms::others_read,
+    std::filesystem::permissions(machine.home().path() / "machine.reg",
+                                 std::filesystem::perms::others_read,
                                  std::filesystem::perm_options::add);
     auto asNobody = [&](const std::string& command) {
         auto environment = machine.home().environment();
-        std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                         PLEXMILLD_PATH, command};
+        std::vector<std::string> argv = {
+            "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", PLEXMILLD_PATH, command};
         return run(argv, environment);
     };
     struct Case {
         std::string command;
         std::string message;
     };
-    for (const Case& refused : {Case{"--pause", "Error: Failed to pause Plexmill service.\n"},
-                                Case{"--stop", "Error: Failed to stop Plexmill service.\n"},
-                                // It may ask whether the service runs, but not ask it to reload.
-                                Case{"--reload", "Error: Failed to request reload for Plexmill service.\n"},
-                                Case{"--start", "Error: Failed to start Plexmill service.\n"}}) {
+    for (const Case& refused :
+         {Case{"--pause", "Error: Failed to pause Plexmill service.\n"},
+          Case{"--stop", "Error: Failed to stop Plexmill service.\n"},
+          // It may ask whether the service runs, but not ask it to reload.
+          Case{"--reload", "Error: Failed to request reload for Plexmill service.\n"},
+          Case{"--start", "Error: Failed to start Plexmill service.\n"}}) {
         SCOPED_TRACE(refused.command);
         auto result = asNobody(refused.command);
         EXPECT_EQ(result.exitCode, 1);
@@ -292,7 +311,8 @@ TEST(ServiceCommands, InstallWithARelativePath) {
     std::filesystem::create_directories(machine.home().path() / "rel");
     auto environment = machine.home().environment();
     auto inHome = [&](const std::string& path) {
-        return run({"env", "-C", machine.home().path().string(), PLEXMILLD_PATH, "--install", path}, environment);
+        return run({"env", "-C", machine.home().path().string(), PLEXMILLD_PATH, "--install", path},
+                   environment);
     };
     auto installed = inHome("rel/plexmilld");
     EXPECT_EQ(installed.exitCode, 0) << installed.errors;
@@ -300,7 +320,8 @@ TEST(ServiceCommands, InstallWithARelativePath) {
     auto registry = machine.machineRegistry();
     EXPECT_EQ(textOf(registryValue(registry, kServiceKey, "ImagePath")),
               "\"" + (machine.home().path() / "rel" / "plexmilld").string() + "\"");
-    EXPECT_EQ(textOf(registryValue(registry, kEventSourceKey, "EventMessageFile")), "rel/plexmilld");
+    EXPECT_EQ(textOf(registryValue(registry, kEventSourceKey, "EventMessageFile")),
+              "rel/plexmilld");
 
     // A copy that fails installs nothing.
     auto uninstalled = machine.plexmilld({"--uninstall"});
@@ -352,7 +373,8 @@ TEST(ServiceCommands, StopStuckInStopPendingFailsAfterSixtySeconds) {
     EXPECT_FALSE(stop.wait(0ms).has_value());
     writeFile(clock, "60000000");
     EXPECT_EQ(stop.wait(10s), 1);
-    EXPECT_TRUE(contains(stop.errors(), "Error: Failed to stop Plexmill service.\n")) << stop.errors();
+    EXPECT_TRUE(contains(stop.errors(), "Error: Failed to stop Plexmill service.\n"))
+        << stop.errors();
     done = true;
     service.join();
 }

@@ -1,31 +1,32 @@
 // The service under systemd: the unit that --install writes (checked by systemd's own tools,
 // in a root of the test's own, never the machine's /etc/systemd), and the program run as that
 // unit runs it, reporting to a notification socket the test holds.
+#include "tests/support/service_machine.hpp"
+#include "tests/support/temp_folder.hpp"
+
+#include <cstddef>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <regex>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstddef>
-#include <cstring>
-#include <regex>
-
-#include "tests/support/service_machine.hpp"
-#include "tests/support/temp_folder.hpp"
 
 namespace tnw::test {
 namespace {
 
 using tnw::util::ServiceState;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST(ServiceUnit, InstallWritesAVerifiedUnitAndUninstallRemovesIt) {
     ServiceMachine machine;
     auto root = machine.home().path() / "systemd-root";
-    std::filesystem::create_directories(root / "run" / "systemd" / "system"); // systemd runs that machine
+    std::filesystem::create_directories(root / "run" / "systemd" /
+                                        "system"); // systemd runs that machine
     // A path a unit file has to quote and escape.
     auto program = machine.home().path() / "opt dir" / "plex%milld$";
     std::filesystem::create_directories(program.parent_path());
@@ -34,7 +35,9 @@ TEST(ServiceUnit, InstallWritesAVerifiedUnitAndUninstallRemovesIt) {
     ASSERT_EQ(installed.exitCode, 0) << installed.errors;
     auto unitFile = root / "etc" / "systemd" / "system" / "quorvexpmd.service";
     std::string unit = readText(unitFile);
-    EXPECT_TRUE(contains(unit, "\nExecStart=\"" + (machine.home().path() / "opt dir").string() + "/plex%%milld$\"\n"))
+    EXPECT_TRUE(contains(unit,
+                         "\nExecStart=\"" + (machine.home().path() / "opt dir").string() +
+                             "/plex%%milld$\"\n"))
         << unit;
     EXPECT_TRUE(contains(unit, "\nType=notify\n"));
     EXPECT_TRUE(contains(unit, "\nEnvironment=PLEXMILL_SERVICE=quorvexpmd\n"));
@@ -49,8 +52,10 @@ TEST(ServiceUnit, InstallWritesAVerifiedUnitAndUninstallRemovesIt) {
     auto security = run({"systemd-analyze", "security", "--offline=yes", unitFile.string()});
     EXPECT_EQ(security.exitCode, 0) << security.errors;
     std::smatch exposure;
-    ASSERT_TRUE(std::regex_search(security.output, exposure,
-                                  std::regex(R"(Overall exposure level for quorvexpmd\.service: (\d+\.\d))")))
+    ASSERT_TRUE(std::regex_search(
+        security.output,
+        exposure,
+        std::regex(R"(Overall exposure level for quorvexpmd\.service: (\d+\.\d))")))
         << security.output;
     // The unit's comments account for what is left: root, the network, kernels' memory.
     EXPECT_LE(std::stod(exposure[1]), 2.5) << security.output;
@@ -67,7 +72,8 @@ TEST(ServiceUnit, InstallWritesAVerifiedUnitAndUninstallRemovesIt) {
     EXPECT_EQ(uninstalled.exitCode, 0) << uninstalled.errors;
     EXPECT_EQ(machine.state(), ServiceState::Stopped);
     EXPECT_FALSE(std::filesystem::exists(unitFile));
-    EXPECT_FALSE(std::filesystem::exists(root / "etc/systemd/system/multi-user.target.wants/quorvexpmd.service"));
+    EXPECT_FALSE(std::filesystem::exists(
+        root / "etc/systemd/system/multi-user.target.wants/quorvexpmd.service"));
     auto gone = run({"systemctl", "--root=" + root.string(), "is-enabled", "quorvexpmd"});
     EXPECT_NE(gone.exitCode, 0);
     EXPECT_NE(gone.output, "enabled\n");
@@ -83,7 +89,8 @@ TEST(ServiceUnit, RunsAsTheUnitStartsItAndReportsToSystemd) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());
-    ASSERT_EQ(::bind(notifications, reinterpret_cast<sockaddr*>(&address),
+    ASSERT_EQ(::bind(notifications,
+                     reinterpret_cast<sockaddr*>(&address),
                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
               0);
     timeval wait{20, 0};

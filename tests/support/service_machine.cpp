@@ -1,18 +1,19 @@
 #include "tests/support/service_machine.hpp"
 
-#include <signal.h>
-
-#include <thread>
-
 #include "tests/support/netns.hpp"
 #include "util/registry_text.hpp"
+
+#include <signal.h>
+#include <thread>
 
 namespace tnw::test {
 
 using tnw::util::ServiceControlOutcome;
 using tnw::util::ServiceState;
 
-ServiceMachine::ServiceMachine() { requirePrivateNetworkNamespace(); }
+ServiceMachine::ServiceMachine() {
+    requirePrivateNetworkNamespace();
+}
 
 ServiceMachine::~ServiceMachine() {
     // A failed test must not leave a service behind, holding this namespace and its names.
@@ -42,7 +43,8 @@ void ServiceMachine::install() const {
     auto folder = home_.path() / "cache" / "Quorvex Plexmill";
     std::filesystem::create_directories(folder);
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    std::filesystem::copy_file(TEST_KERNEL_PATH, folder / "millcore.exe",
+    std::filesystem::copy_file(TEST_KERNEL_PATH,
+                               folder / "millcore.exe",
                                std::filesystem::copy_options::overwrite_existing);
     writeFile(folder / "millcore.dll", "");
 }
@@ -53,7 +55,8 @@ tnw::util::ServiceControlResult ServiceMachine::control(std::uint32_t code) cons
 
 ServiceState ServiceMachine::state() const {
     auto result = control(tnw::util::service_control::kInterrogate);
-    return result.outcome == ServiceControlOutcome::Answered ? result.reply.state : ServiceState::Stopped;
+    return result.outcome == ServiceControlOutcome::Answered ? result.reply.state
+                                                             : ServiceState::Stopped;
 }
 
 std::uint64_t ServiceMachine::servicePid() const {
@@ -72,9 +75,8 @@ bool ServiceMachine::waitForState(ServiceState wanted, std::chrono::milliseconds
     return true;
 }
 
-std::optional<tnw::util::RegistryValue> registryValue(const std::string& registryText,
-                                                      const std::string& key,
-                                                      const std::string& name) {
+std::optional<tnw::util::RegistryValue>
+registryValue(const std::string& registryText, const std::string& key, const std::string& name) {
     auto parsed = tnw::util::parseRegistryText(registryText);
     const auto* section = parsed.document.find(key);
     const auto* value = section ? tnw::util::RegistryDocument::findValue(*section, name) : nullptr;

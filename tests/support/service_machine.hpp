@@ -4,17 +4,17 @@
 // namespace, which is what scopes the service's names to this test.
 #pragma once
 
+#include "tests/support/child_process.hpp"
+#include "tests/support/server_process.hpp"
+#include "util/registry.hpp"
+#include "util/service_control.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "tests/support/child_process.hpp"
-#include "tests/support/server_process.hpp"
-#include "util/registry.hpp"
-#include "util/service_control.hpp"
 
 namespace tnw::test {
 
@@ -33,7 +33,8 @@ public:
     // Where the tests install the program.
     std::filesystem::path installedProgram() const { return home_.path() / "bin" / "plexmilld"; }
     // The built plexmilld with the home's environment (and `environment` over it).
-    RunResult plexmilld(std::vector<std::string> arguments, std::map<std::string, std::string> environment = {}) const;
+    RunResult plexmilld(std::vector<std::string> arguments,
+                        std::map<std::string, std::string> environment = {}) const;
     // `plexmilld --install` to installedProgram(), and the test kernel in the service's
     // kernel cache.
     void install() const;
@@ -45,7 +46,8 @@ public:
     // The service's process, 0 when it does not run.
     std::uint64_t servicePid() const;
     // Waits until the service is in the state; false at the deadline.
-    bool waitForState(tnw::util::ServiceState state, std::chrono::milliseconds deadline = 20s) const;
+    bool waitForState(tnw::util::ServiceState state,
+                      std::chrono::milliseconds deadline = 20s) const;
 
     std::string events() const { return readText(home_.path() / "events.log"); }
     std::string machineRegistry() const { return readText(home_.path() / "machine.reg"); }
@@ -56,8 +58,7 @@ private:
 
 // The value `name` of `key` in the text of a registry file; nothing when the key or the value
 // is missing.
-std::optional<tnw::util::RegistryValue> registryValue(const std::string& registryText,
-                                                      const std::string& key,
-                                                      const std::string& name);
+std::optional<tnw::util::RegistryValue>
+registryValue(const std::string& registryText, const std::string& key, const std::string& name);
 
 } // namespace tnw::test

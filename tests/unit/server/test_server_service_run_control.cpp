@@ -1,8 +1,7 @@
 #include "service/server/service_run_control.hpp"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace plexmill::server {
 namespace {
@@ -11,7 +10,9 @@ using tnw::util::ServiceControlReply;
 using tnw::util::ServiceState;
 namespace control = tnw::util::service_control;
 
-std::string uniqueName() { return "plexmill-test-run-control-" + std::to_string(::getpid()); }
+std::string uniqueName() {
+    return "plexmill-test-run-control-" + std::to_string(::getpid());
+}
 
 struct Step {
     std::uint32_t control;

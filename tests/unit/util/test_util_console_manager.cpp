@@ -159,8 +159,9 @@ TEST(ConsoleManager, ListenersThatAskAreToldWhichSignalCame) {
     ConsoleManager::notifyInterrupt();
     ConsoleManager::removeListener(&interrupts);
     ConsoleManager::removeListener(&signals);
-    EXPECT_EQ(signals.seen, (std::vector<ConsoleSignal>{ConsoleSignal::Terminate, ConsoleSignal::HangUp,
-                                                        ConsoleSignal::Interrupt}));
+    EXPECT_EQ(signals.seen,
+              (std::vector<ConsoleSignal>{
+                  ConsoleSignal::Terminate, ConsoleSignal::HangUp, ConsoleSignal::Interrupt}));
     EXPECT_EQ(interrupts.count.load(), 3);
 }
 

@@ -1,14 +1,12 @@
+#include "util/abstract_socket_address.hpp"
 #include "util/service_control.hpp"
-
-#include <sys/socket.h>
-#include <unistd.h>
+#include "util/sync.hpp"
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <thread>
-
-#include "util/abstract_socket_address.hpp"
-#include "util/sync.hpp"
+#include <unistd.h>
 
 namespace tnw::util {
 namespace {
@@ -95,9 +93,15 @@ TEST(ServiceControl, RequestsThatAreNotANumberGetInvalidParameter) {
         std::string request;
         std::string reply;
     };
-    for (const Case& bad : {Case{"x\n", "87 4\n"}, Case{"-1\n", "87 4\n"}, Case{"4294967296\n", "87 4\n"},
-                            Case{"1 2\n", "87 4\n"}, Case{"\n", "87 4\n"}, Case{"12345678901234567890123456789012345\n", "87 4\n"},
-                            Case{"1\nmore", "87 4\n"}, Case{"", "87 4\n"}, Case{"4\n", "0 4\n"}}) {
+    for (const Case& bad : {Case{"x\n", "87 4\n"},
+                            Case{"-1\n", "87 4\n"},
+                            Case{"4294967296\n", "87 4\n"},
+                            Case{"1 2\n", "87 4\n"},
+                            Case{"\n", "87 4\n"},
+                            Case{"12345678901234567890123456789012345\n", "87 4\n"},
+                            Case{"1\nmore", "87 4\n"},
+                            Case{"", "87 4\n"},
+                            Case{"4\n", "0 4\n"}}) {
         SCOPED_TRACE(bad.request);
         EXPECT_EQ(rawExchange(name, bad.request), bad.reply);
     }
