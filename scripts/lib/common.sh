@@ -10,6 +10,7 @@ PLEXMILL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
   iproute2 util-linux procps socat python3
   chromium fonts-dejavu-core
+  systemd # systemctl and systemd-analyze check the service's unit
 )
 
 # Node.js and npm run the browser tests; machines that bring their own are left alone.
