@@ -38,12 +38,14 @@ int runAsService() {
             tnw::util::format("%1 service already running on this PC.", tnw::util::kProductName));
         return kDispatcherFailed;
     }
-    if (!control.startAnswering()) {
-        tnw::util::printError("Failed to answer service controls.");
-        return kDispatcherFailed;
-    }
+    // SIGTERM and SIGHUP are controls from here on.
     tnw::util::ConsoleManager::addListener(&control);
-    int result = server::runServer(wireServer, &control);
+    int result = kDispatcherFailed;
+    if (control.startAnswering()) {
+        result = server::runServer(wireServer, &control);
+    } else {
+        tnw::util::printError("Failed to answer service controls.");
+    }
     tnw::util::ConsoleManager::removeListener(&control);
     control.reportStopped();
     return result;
