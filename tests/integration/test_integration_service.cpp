@@ -193,6 +193,18 @@ TEST(ServiceCommands, EdgeCasesOfStartStopReloadRestartAndHttp) {
     ServiceMachine machine;
     machine.install();
 
+    // A server already running in a console: the service fails at its start, says why in the
+    // event log, and --start reports the failure.
+    {
+        ServerProcess console(machine.home(), {"--rating", "5000"});
+        ASSERT_TRUE(console.waitUntilReady());
+        auto startBeside = machine.plexmilld({"--start"});
+        EXPECT_EQ(startBeside.exitCode, 1);
+        EXPECT_TRUE(contains(startBeside.errors, "] Error: Failed to start Plexmill service.\n"));
+        EXPECT_EQ(machine.events(), "error: Quorvex Plexmill already running on this PC.\n");
+        EXPECT_EQ(console.stop(), 0);
+    }
+
     auto reloadStopped = machine.plexmilld({"--reload"});
     EXPECT_EQ(reloadStopped.exitCode, 0);
     EXPECT_EQ(reloadStopped.output + reloadStopped.errors, "");
@@ -306,46 +318,68 @@ TEST(ServiceCommands, ControlsFromAnotherUserAreRefused) {
     EXPECT_EQ(machine.plexmilld({"--stop"}).exitCode, 0);
 }
 
-TEST(ServiceCommands, InstallWithARelativePath) {
+TEST(ServiceCommands, InstallPaths) {
     ServiceMachine machine;
     std::filesystem::create_directories(machine.home().path() / "rel");
     auto environment = machine.home().environment();
-    auto inHome = [&](const std::string& path) {
-        return run({"env", "-C", machine.home().path().string(), PLEXMILLD_PATH, "--install", path},
-                   environment);
+    auto inHome = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(),
+                         {"env", "-C", machine.home().path().string(), PLEXMILLD_PATH});
+        return run(arguments, environment);
     };
-    auto installed = inHome("rel/plexmilld");
+    auto imagePath = [&] {
+        return textOf(registryValue(machine.machineRegistry(), kServiceKey, "ImagePath"));
+    };
+    auto messageFile = [&] {
+        return textOf(
+            registryValue(machine.machineRegistry(), kEventSourceKey, "EventMessageFile"));
+    };
+
+    // A relative path: the record gets it absolute, the event source as typed.
+    auto installed = inHome({"--install", "rel/plexmilld"});
     EXPECT_EQ(installed.exitCode, 0) << installed.errors;
     EXPECT_TRUE(std::filesystem::exists(machine.home().path() / "rel" / "plexmilld"));
-    auto registry = machine.machineRegistry();
-    EXPECT_EQ(textOf(registryValue(registry, kServiceKey, "ImagePath")),
-              "\"" + (machine.home().path() / "rel" / "plexmilld").string() + "\"");
-    EXPECT_EQ(textOf(registryValue(registry, kEventSourceKey, "EventMessageFile")),
-              "rel/plexmilld");
+    EXPECT_EQ(imagePath(), "\"" + (machine.home().path() / "rel" / "plexmilld").string() + "\"");
+    EXPECT_EQ(messageFile(), "rel/plexmilld");
+
+    // Without a path, or with the program's own, the program itself, not copied.
+    struct stat before {};
+    ASSERT_EQ(::stat(PLEXMILLD_PATH, &before), 0);
+    for (const auto& arguments : {std::vector<std::string>{"--install"},
+                                  std::vector<std::string>{"--install", PLEXMILLD_PATH}}) {
+        SCOPED_TRACE(arguments.size());
+        EXPECT_EQ(inHome(arguments).exitCode, 0);
+        EXPECT_EQ(imagePath(), std::string("\"") + PLEXMILLD_PATH + "\"");
+        EXPECT_EQ(messageFile(), PLEXMILLD_PATH);
+        struct stat after {};
+        ::stat(PLEXMILLD_PATH, &after);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+    }
 
     // A copy that fails installs nothing.
     auto uninstalled = machine.plexmilld({"--uninstall"});
     EXPECT_EQ(uninstalled.exitCode, 0);
-    auto failed = inHome("missing/plexmilld");
+    auto failed = inHome({"--install", "missing/plexmilld"});
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_EQ(failed.errors, "Error: Failed to copy service to 'missing/plexmilld'.\n");
     EXPECT_FALSE(registryValue(machine.machineRegistry(), kServiceKey, "ImagePath"));
 }
 
 // A service that stays in stop pending: this test plays the service on its control channel.
+// --stop gives up after 60 seconds; --uninstall, which stops first, then keeps the service.
 TEST(ServiceCommands, StopStuckInStopPendingFailsAfterSixtySeconds) {
     ServiceMachine machine;
     machine.install();
     auto listener = tnw::util::ServiceControlListener::open(kServiceControlName);
     ASSERT_TRUE(listener.isValid());
     std::atomic<int> interrogations{0};
-    std::atomic<bool> stopReceived{false};
+    std::atomic<int> stops{0};
     std::atomic<bool> done{false};
     std::thread service([&] {
         while (!done) {
             listener.serveOne(
                 [&](std::uint32_t code, const tnw::util::ServiceControlPeer&) {
-                    stopReceived = stopReceived || code == control::kStop;
+                    stops += code == control::kStop ? 1 : 0;
                     interrogations += code == control::kInterrogate ? 1 : 0;
                     return tnw::util::ServiceControlReply{0, ServiceState::StopPending};
                 },
@@ -353,28 +387,37 @@ TEST(ServiceCommands, StopStuckInStopPendingFailsAfterSixtySeconds) {
             std::this_thread::sleep_for(5ms);
         }
     });
-    auto clock = machine.home().path() / "client-clock";
-    writeFile(clock, "0");
-    auto environment = machine.home().environment();
-    environment["PLEXMILL_TEST_CLOCK"] = clock.string();
-    ChildProcess stop({PLEXMILLD_PATH, "--stop"}, environment);
     auto polledMore = [&](int count) {
         for (int attempt = 0; attempt < 500 && interrogations < count; ++attempt) {
             std::this_thread::sleep_for(10ms);
         }
         return interrogations >= count;
     };
-    EXPECT_TRUE(polledMore(3));
-    EXPECT_TRUE(stopReceived);
-    // The few real seconds this test takes count too: 55 seconds in, it still waits.
-    writeFile(clock, "55000000");
-    int seen = interrogations;
-    EXPECT_TRUE(polledMore(seen + 2));
-    EXPECT_FALSE(stop.wait(0ms).has_value());
-    writeFile(clock, "60000000");
-    EXPECT_EQ(stop.wait(10s), 1);
-    EXPECT_TRUE(contains(stop.errors(), "Error: Failed to stop Plexmill service.\n"))
-        << stop.errors();
+    struct Case {
+        std::string command;
+        std::string message;
+    };
+    for (const Case& stuck :
+         {Case{"--stop", "Error: Failed to stop Plexmill service.\n"},
+          Case{"--uninstall", "Error: Failed to stop Quorvex Plexmill service.\n"}}) {
+        SCOPED_TRACE(stuck.command);
+        auto clock = machine.home().path() / ("clock" + stuck.command);
+        writeFile(clock, "0");
+        auto environment = machine.home().environment();
+        environment["PLEXMILL_TEST_CLOCK"] = clock.string();
+        int stopsBefore = stops;
+        ChildProcess command({PLEXMILLD_PATH, stuck.command}, environment);
+        EXPECT_TRUE(polledMore(interrogations + 3));
+        EXPECT_EQ(stops, stopsBefore + 1);
+        // The few real seconds this test takes count too: 55 seconds in, it still waits.
+        writeFile(clock, "55000000");
+        EXPECT_TRUE(polledMore(interrogations + 2));
+        EXPECT_FALSE(command.wait(0ms).has_value());
+        writeFile(clock, "60000000");
+        EXPECT_EQ(command.wait(10s), 1);
+        EXPECT_TRUE(contains(command.errors(), stuck.message)) << command.errors();
+    }
+    EXPECT_TRUE(registryValue(machine.machineRegistry(), kServiceKey, "ImagePath"));
     done = true;
     service.join();
 }
