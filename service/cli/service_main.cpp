@@ -1,8 +1,10 @@
 #include "service/cli/service_main.hpp"
 
+#include "service/cli/command_line.hpp"
 #include "service/cli/server_wiring.hpp"
 #include "service/server/service_identity.hpp"
 #include "service/server/service_run_control.hpp"
+#include "service/server/settings.hpp"
 #include "util/console.hpp"
 #include "util/console_manager.hpp"
 #include "util/environment.hpp"
@@ -16,6 +18,25 @@ namespace plexmill::cli {
 namespace {
 
 constexpr int kDispatcherFailed = 1001;
+
+// The service takes no arguments, so this is what gives it the rating that --rating gives a
+// console server, instead of a measurement at every start. Tests use it, so that a test
+// machine busy with other work does not make every start slow.
+constexpr char kRatingVariable[] = "PLEXMILL_RATING";
+
+void takeRatingFromEnvironment() {
+    std::string text = tnw::util::getEnvironment(kRatingVariable);
+    if (text.empty()) {
+        return;
+    }
+    auto rating = parseRating(text);
+    if (!rating || *rating < 0) {
+        tnw::util::printError(tnw::util::format(
+            "Invalid system rating '%1' in %2; the rating is measured.", text, kRatingVariable));
+        return;
+    }
+    server::settings().ratingOverride = *rating;
+}
 
 } // namespace
 
@@ -31,6 +52,7 @@ int runAsService() {
     output.color = false;
     tnw::util::setOutputOptions(output);
     tnw::util::SystemdNotifier::takeSocketFromEnvironment();
+    takeRatingFromEnvironment();
 
     server::ServiceRunControl control;
     if (!control.open(server::serviceControlName())) {

@@ -234,8 +234,7 @@ TEST(ServiceCommands, EdgeCasesOfStartStopReloadRestartAndHttp) {
     {
         auto consoleClock = machine.home().path() / "console-clock";
         writeFile(consoleClock, "0");
-        ServerHome& home = machine.home();
-        auto environment = home.environment();
+        auto environment = machine.environment();
         environment["PLEXMILL_TEST_CLOCK"] = consoleClock.string();
         ChildProcess console({PLEXMILLD_PATH, "--console"}, environment);
         EXPECT_TRUE(console.waitForOutput("Waiting... (10s)"));
@@ -291,7 +290,7 @@ TEST(ServiceCommands, ControlsFromAnotherUserAreRefused) {
                                  std::filesystem::perms::others_read,
                                  std::filesystem::perm_options::add);
     auto asNobody = [&](const std::string& command) {
-        auto environment = machine.home().environment();
+        auto environment = machine.environment();
         std::vector<std::string> argv = {
             "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", PLEXMILLD_PATH, command};
         return run(argv, environment);
@@ -321,7 +320,7 @@ TEST(ServiceCommands, ControlsFromAnotherUserAreRefused) {
 TEST(ServiceCommands, InstallPaths) {
     ServiceMachine machine;
     std::filesystem::create_directories(machine.home().path() / "rel");
-    auto environment = machine.home().environment();
+    auto environment = machine.environment();
     auto inHome = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(),
                          {"env", "-C", machine.home().path().string(), PLEXMILLD_PATH});
@@ -403,7 +402,7 @@ TEST(ServiceCommands, StopStuckInStopPendingFailsAfterSixtySeconds) {
         SCOPED_TRACE(stuck.command);
         auto clock = machine.home().path() / ("clock" + stuck.command);
         writeFile(clock, "0");
-        auto environment = machine.home().environment();
+        auto environment = machine.environment();
         environment["PLEXMILL_TEST_CLOCK"] = clock.string();
         int stopsBefore = stops;
         ChildProcess command({PLEXMILLD_PATH, stuck.command}, environment);

@@ -101,7 +101,7 @@ TEST(ServiceUnit, RunsAsTheUnitStartsItAndReportsToSystemd) {
         return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
     };
 
-    auto environment = machine.home().environment();
+    auto environment = machine.environment();
     environment["PLEXMILL_SERVICE"] = "quorvexpmd";
     environment["NOTIFY_SOCKET"] = "@" + name;
     // setsid: whatever terminal the test runs in, the service has none.

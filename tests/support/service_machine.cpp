@@ -23,9 +23,15 @@ ServiceMachine::~ServiceMachine() {
     }
 }
 
+std::map<std::string, std::string> ServiceMachine::environment() const {
+    auto environment = home_.environment();
+    environment["PLEXMILL_RATING"] = "5000";
+    return environment;
+}
+
 RunResult ServiceMachine::plexmilld(std::vector<std::string> arguments,
                                     std::map<std::string, std::string> environment) const {
-    auto merged = home_.environment();
+    auto merged = this->environment();
     for (auto& [name, value] : environment) {
         merged[name] = value;
     }

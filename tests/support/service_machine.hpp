@@ -32,7 +32,10 @@ public:
     ServerHome& home() { return home_; }
     // Where the tests install the program.
     std::filesystem::path installedProgram() const { return home_.path() / "bin" / "plexmilld"; }
-    // The built plexmilld with the home's environment (and `environment` over it).
+    // The home's environment, and a rating for the service, which would otherwise measure one
+    // at every start: slow on a busy test machine, and slower still under the sanitizers.
+    std::map<std::string, std::string> environment() const;
+    // The built plexmilld with environment() (and `environment` over it).
     RunResult plexmilld(std::vector<std::string> arguments,
                         std::map<std::string, std::string> environment = {}) const;
     // `plexmilld --install` to installedProgram(), and the test kernel in the service's
