@@ -8,7 +8,6 @@
 #include "util/console.hpp"
 #include "util/console_manager.hpp"
 #include "util/environment.hpp"
-#include "util/event_log.hpp"
 #include "util/format.hpp"
 #include "util/systemd_notify.hpp"
 #include "util/version.hpp"
