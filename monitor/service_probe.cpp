@@ -4,7 +4,7 @@
 #include "service/protocol/namespaces.hpp"
 #include "util/instance_lock.hpp"
 #include "util/registry.hpp"
-#include "util/service_interrogation.hpp"
+#include "util/service_control.hpp"
 
 namespace plexmill::monitor {
 
@@ -15,8 +15,10 @@ constexpr std::uint32_t kInterrogationTimeout = 500'000;
 
 } // namespace
 
+using tnw::util::ServiceState;
+
 bool ServiceProbe::reportsPaused() {
-    return serviceState() == tnw::util::service_state::kPaused;
+    return serviceState() == static_cast<std::uint32_t>(ServiceState::Paused);
 }
 
 bool ServiceProbe::servicePaused() {
@@ -25,7 +27,7 @@ bool ServiceProbe::servicePaused() {
 
 bool ServiceProbe::serviceRunning() {
     auto state = serviceState();
-    return state && *state != tnw::util::service_state::kStopped;
+    return state && *state != static_cast<std::uint32_t>(ServiceState::Stopped);
 }
 
 bool SystemServiceProbe::serverRunning() {
@@ -33,7 +35,13 @@ bool SystemServiceProbe::serverRunning() {
 }
 
 std::optional<std::uint32_t> SystemServiceProbe::serviceState() {
-    return tnw::util::interrogateService(protocol::serviceControlName(), kInterrogationTimeout);
+    auto result = tnw::util::sendServiceControl(protocol::serviceControlName(),
+                                                tnw::util::service_control::kInterrogate,
+                                                kInterrogationTimeout);
+    if (result.outcome != tnw::util::ServiceControlOutcome::Answered) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(result.reply.state);
 }
 
 bool SystemServiceProbe::httpSetting() {

@@ -41,6 +41,17 @@ sigset_t interruptSignals() {
     return set;
 }
 
+ConsoleSignal signalOf(int number) {
+    switch (number) {
+    case SIGTERM:
+        return ConsoleSignal::Terminate;
+    case SIGHUP:
+        return ConsoleSignal::HangUp;
+    default:
+        return ConsoleSignal::Interrupt;
+    }
+}
+
 void takeSignals(const Handle& signals, const Event& stop) {
     const Handle handles[] = {stop.handle(), signals};
     for (;;) {
@@ -50,7 +61,7 @@ void takeSignals(const Handle& signals, const Event& stop) {
         signalfd_siginfo info;
         ssize_t got = ::read(signals.fd(), &info, sizeof info);
         if (got == static_cast<ssize_t>(sizeof info)) {
-            ConsoleManager::notifyInterrupt();
+            ConsoleManager::notifySignal(signalOf(static_cast<int>(info.ssi_signo)));
         }
     }
 }
@@ -72,6 +83,10 @@ void ConsoleManager::removeListener(ConsoleListener* listener) {
 }
 
 void ConsoleManager::notifyInterrupt() {
+    notifySignal(ConsoleSignal::Interrupt);
+}
+
+void ConsoleManager::notifySignal(ConsoleSignal signal) {
     std::lock_guard lock(listenersMutex);
     // A listener may change the set while it is notified; those it removed are skipped.
     std::vector<ConsoleListener*> snapshot(listeners.begin(), listeners.end());
@@ -80,7 +95,7 @@ void ConsoleManager::notifyInterrupt() {
             continue;
         }
         try {
-            listener->onConsoleInterrupt();
+            listener->onConsoleSignal(signal);
         } catch (...) {
             // One failing listener must not keep the interrupt from the others.
         }

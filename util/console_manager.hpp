@@ -1,11 +1,19 @@
 // Console interrupts (Ctrl+C in the terminal, SIGTERM, SIGHUP) delivered to the objects that
 // asked for them. The signals are blocked in every thread and taken by one dedicated thread,
-// so listeners run as ordinary code, never inside a signal handler.
+// so listeners run as ordinary code, never inside a signal handler. A console treats all three
+// alike; a service tells them apart (SIGTERM stops it, SIGHUP asks it to reload).
 #pragma once
 
 #include <atomic>
 
 namespace tnw::util {
+
+// The signal behind an interrupt.
+enum class ConsoleSignal {
+    Interrupt, // SIGINT, Ctrl+C
+    Terminate, // SIGTERM
+    HangUp,    // SIGHUP
+};
 
 class ConsoleManager {
 public:
@@ -14,6 +22,8 @@ public:
         virtual ~ConsoleListener() = default;
         // Called on the console manager's thread; keep it short.
         virtual void onConsoleInterrupt() {}
+        // Every signal is an interrupt unless a listener wants to know which one came.
+        virtual void onConsoleSignal(ConsoleSignal) { onConsoleInterrupt(); }
     };
 
     // Records the interrupt for a thread that checks between operations.
@@ -43,7 +53,9 @@ public:
     // Stops that thread and restores the calling thread's signal mask; for orderly teardown.
     static void uninstall();
 
-    // Calls onConsoleInterrupt() on every registered listener, as an interrupt does.
+    // Calls onConsoleSignal() on every registered listener, as the signal does.
+    static void notifySignal(ConsoleSignal signal);
+    // notifySignal(ConsoleSignal::Interrupt).
     static void notifyInterrupt();
 };
 

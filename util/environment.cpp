@@ -32,6 +32,11 @@ bool setEnvironment(const std::string& name, const std::string& value) {
     return ::setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
+void unsetEnvironment(const std::string& name) {
+    std::lock_guard lock(environmentLock());
+    ::unsetenv(name.c_str());
+}
+
 std::vector<std::string> environmentBlock() {
     std::lock_guard lock(environmentLock());
     std::vector<std::string> block;

@@ -11,6 +11,8 @@ std::string getEnvironment(const std::string& name);
 // Sets a variable of this process; processes started afterwards inherit it. False for a name
 // that cannot be a variable name (empty or holding '=').
 bool setEnvironment(const std::string& name, const std::string& value);
+// Removes a variable of this process, so that processes started afterwards do not see it.
+void unsetEnvironment(const std::string& name);
 // "NAME=value" for every variable, taken at one moment.
 std::vector<std::string> environmentBlock();
 

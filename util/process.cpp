@@ -87,7 +87,10 @@ std::uint32_t programProblem(const std::string& file) {
 }
 
 std::vector<std::string> childEnvironment(const ProcessOptions& options) {
-    std::vector<std::string> block = environmentBlock();
+    std::vector<std::string> block;
+    if (options.inheritEnvironment) {
+        block = environmentBlock();
+    }
     for (const auto& [name, value] : options.environment) {
         std::string prefix = name + "=";
         std::erase_if(block, [&](const std::string& entry) { return entry.starts_with(prefix); });
@@ -112,8 +115,9 @@ struct ChildPlan {
     char* const* argv;
     char* const* envp;
     const char* workingFolder; // null: stay
-    int standard[3];           // -1: keep the parent's
+    int standard[3];           // -1: keep the parent's (or /dev/null when detached)
     bool ownProcessGroup;
+    bool detached;
     int statusFd; // write end: 0 for "ready", or the errno of a failed step
     int gateFd;   // read end: one byte lets the program run, end of file abandons it
 };
@@ -151,14 +155,28 @@ void closeAllExcept(int first, int second) {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (plan.ownProcessGroup && ::setpgid(0, 0) != 0) {
+    if (plan.detached) {
+        if (::setsid() < 0) {
+            failChild(plan);
+        }
+    } else if (plan.ownProcessGroup && ::setpgid(0, 0) != 0) {
         failChild(plan);
+    }
+    int standard[3] = {plan.standard[0], plan.standard[1], plan.standard[2]};
+    if (plan.detached) {
+        int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null < 0) {
+            failChild(plan);
+        }
+        for (int& source : standard) {
+            source = source >= 0 ? source : null;
+        }
     }
     // Lift every source above 2 first, so that placing one cannot overwrite another.
     int lifted[3] = {-1, -1, -1};
     for (int slot = 0; slot < 3; ++slot) {
-        if (plan.standard[slot] >= 0 &&
-            (lifted[slot] = ::fcntl(plan.standard[slot], F_DUPFD_CLOEXEC, 3)) < 0) {
+        if (standard[slot] >= 0 &&
+            (lifted[slot] = ::fcntl(standard[slot], F_DUPFD_CLOEXEC, 3)) < 0) {
             failChild(plan);
         }
     }
@@ -316,9 +334,12 @@ Process Process::start(const ProcessOptions& options, std::uint32_t* error) {
         program.c_str(),
         argv.data(),
         envp.data(),
-        options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(),
+        !options.workingFolder.empty() ? options.workingFolder.c_str()
+        : options.detached             ? "/"
+                                       : nullptr,
         {options.handles.input.fd(), options.handles.output.fd(), options.handles.error.fd()},
         options.ownProcessGroup,
+        options.detached,
         statusWrite.fd(),
         gateRead.fd()};
     pid_t pid = ::fork();
@@ -331,7 +352,8 @@ Process Process::start(const ProcessOptions& options, std::uint32_t* error) {
     auto state = std::make_shared<State>();
     state->pid = pid;
     state->created = Time::now();
-    state->ownProcessGroup = options.ownProcessGroup;
+    // A detached child leads a session, and so a process group, of its own.
+    state->ownProcessGroup = options.ownProcessGroup || options.detached;
     statusWrite.close();
     gateRead.close();
     state->gate = std::move(gateWrite);
@@ -348,7 +370,7 @@ Process Process::start(const ProcessOptions& options, std::uint32_t* error) {
         return fail(code);
     }
     state->pidfd = Handle(pidfd);
-    if (options.ownProcessGroup) {
+    if (options.ownProcessGroup && !options.detached) {
         // The child did this too; doing it here as well closes the window in which a
         // terminate() could find no group yet.
         ::setpgid(pid, pid);

@@ -46,6 +46,12 @@ struct ProcessOptions {
     // Puts the child at the head of a process group of its own, so that terminate() also ends
     // whatever it started (which could otherwise keep its pipes open).
     bool ownProcessGroup = false;
+    // False: the child's environment is `environment` alone, nothing of the parent's.
+    bool inheritEnvironment = true;
+    // Detaches the child from the parent's terminal and session, as a service runs: a session
+    // of its own (so no controlling terminal), standard handles not given read and write
+    // /dev/null, and the working folder is "/" unless one is given. It outlives the parent.
+    bool detached = false;
 };
 
 struct CpuTimes {

@@ -125,8 +125,10 @@ std::string Registry::filePath(RegistryRoot root) {
         if (config != nullptr && *config != '\0') {
             return std::string(config) + "/plexmill/user.reg";
         }
+        // Without a home there is no user to keep values for; "/.config" is nobody's.
         const char* home = std::getenv("HOME");
-        return std::string(home != nullptr ? home : "") + "/.config/plexmill/user.reg";
+        return home != nullptr && *home != '\0' ? std::string(home) + "/.config/plexmill/user.reg"
+                                                : std::string();
     }
     return {}; // the classes root has no counterpart here
 }
@@ -207,13 +209,38 @@ void Registry::writeDword(const RegistryKey& key, const std::string& name, std::
 }
 
 void Registry::writeString(const RegistryKey& key, const std::string& name, const std::string& text) {
+    writeText(key, name, text, RegistryType::String);
+}
+
+void Registry::writeExpandString(const RegistryKey& key,
+                                 const std::string& name,
+                                 const std::string& text) {
+    writeText(key, name, text, RegistryType::ExpandString);
+}
+
+void Registry::writeText(const RegistryKey& key,
+                         const std::string& name,
+                         const std::string& text,
+                         RegistryType type) {
     if (key.access_ == RegistryAccess::Read) {
         return;
     }
     RegistryValue value;
-    value.type = static_cast<std::uint32_t>(RegistryType::String);
+    value.type = static_cast<std::uint32_t>(type);
     value.text = text;
     writeValue(key, key.root_, key.file_, key.path_, name, std::move(value));
+}
+
+bool Registry::deleteKey(RegistryRoot root, const std::string& path) {
+    std::string file = filePath(root);
+    if (file.empty() || loadFile(file).document.find(sectionName(root, path)) == nullptr) {
+        return false;
+    }
+    std::size_t removed = 0;
+    bool written = transact(file, [&](RegistryDocument& document) {
+        removed = document.removeTree(sectionName(root, path));
+    });
+    return written && removed != 0;
 }
 
 } // namespace tnw::util

@@ -9,7 +9,8 @@
 // so that value types survive (a number stored as text stays text and is ignored where a number
 // is expected). HKEY_LOCAL_MACHINE lives in /etc/plexmill/machine.reg and HKEY_CURRENT_USER in
 // $XDG_CONFIG_HOME/plexmill/user.reg; PLEXMILL_MACHINE_REGISTRY and PLEXMILL_USER_REGISTRY move
-// them. Key paths and value names compare without regard to ASCII case, as on Windows.
+// them. Key paths and value names compare without regard to ASCII case, as on Windows. A process
+// without a home folder (a service) has no HKEY_CURRENT_USER.
 //
 // Every write re-reads the file under an advisory lock and replaces it atomically, so two
 // writers never lose each other's values and a crash mid-write leaves the old file whole.
@@ -70,9 +71,21 @@ public:
     // Failures are ignored, as for every registry write of this system.
     static void writeDword(const RegistryKey& key, const std::string& name, std::uint32_t value);
     static void writeString(const RegistryKey& key, const std::string& name, const std::string& text);
+    static void
+    writeExpandString(const RegistryKey& key, const std::string& name, const std::string& text);
 
-    // The file that holds a root.
+    // Removes the key with every key below it. True when the key existed and the file now holds
+    // none of them; false when it did not exist or the file could not be written.
+    static bool deleteKey(RegistryRoot root, const std::string& path);
+
+    // The file that holds a root; empty when the root has none.
     static std::string filePath(RegistryRoot root);
+
+private:
+    static void writeText(const RegistryKey& key,
+                          const std::string& name,
+                          const std::string& text,
+                          RegistryType type);
 };
 
 } // namespace tnw::util

@@ -227,6 +227,15 @@ void RegistryDocument::setValue(RegistrySection& section, std::string_view name,
     section.values.emplace_back(std::string(name), std::move(value));
 }
 
+std::size_t RegistryDocument::removeTree(std::string_view key) {
+    return std::erase_if(sections, [key](const RegistrySection& section) {
+        std::string_view name = section.key;
+        return equalsIgnoringCase(name, key) ||
+               (name.size() > key.size() && name[key.size()] == '\\' &&
+                equalsIgnoringCase(name.substr(0, key.size()), key));
+    });
+}
+
 ParsedRegistry parseRegistryText(std::string_view text) {
     ParsedRegistry result;
     auto fail = [&](std::size_t line, std::string reason) {

@@ -25,6 +25,8 @@ struct RegistryDocument {
     RegistrySection& findOrAdd(std::string_view key);
     static const RegistryValue* findValue(const RegistrySection& section, std::string_view name);
     static void setValue(RegistrySection& section, std::string_view name, RegistryValue value);
+    // Removes the key and every key below it; the number of sections removed.
+    std::size_t removeTree(std::string_view key);
 };
 
 struct RegistryParseError {

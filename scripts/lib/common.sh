@@ -12,6 +12,7 @@ PLEXMILL_PACKAGES=(
   curl python3-h11
   chromium fonts-dejavu-core
   qt6-base-dev xvfb trayer x11-utils xdotool imagemagick desktop-file-utils
+  systemd # systemctl and systemd-analyze check the service's unit
 )
 # What checks the reference kernel's output: openscad makes models, admesh checks them and
 # LinuxCNC's rs274 interprets the G-code (linuxcnc-uspace puts it in /usr/bin).

@@ -40,8 +40,6 @@ std::string filterDescription(const std::string& text) {
     return kept;
 }
 
-namespace {
-
 // A rating is a finite, non-negative number; "nan" and "inf" are refused like other texts that
 // are not ratings, since every comparison and sum of ratings would go wrong with them.
 std::optional<double> parseRating(const std::string& text) {
@@ -56,6 +54,8 @@ std::optional<double> parseRating(const std::string& text) {
     }
     return value;
 }
+
+namespace {
 
 struct Reader {
     int argc;

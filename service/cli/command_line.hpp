@@ -63,6 +63,9 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, CommandLine& li
 // 4294967295.
 std::optional<std::uint32_t> parseUnsigned32(const std::string& text);
 
+// A --rating value: the whole text a finite number (negative ones are the caller's to refuse).
+std::optional<double> parseRating(const std::string& text);
+
 // A --description text keeps only the characters 32 to 127 other than " ' < > and backslash.
 std::string filterDescription(const std::string& text);
 

@@ -1,17 +1,16 @@
 #include "service/cli/entry.hpp"
 
-#include <cstdio>
-
 #include "service/cli/command_line.hpp"
 #include "service/cli/firewall_commands.hpp"
 #include "service/cli/help_text.hpp"
 #include "service/cli/network_queries.hpp"
 #include "service/cli/remote_session.hpp"
-#include "service/http/http_service.hpp"
+#include "service/cli/server_wiring.hpp"
+#include "service/cli/service_commands.hpp"
+#include "service/cli/service_main.hpp"
 #include "service/server/banner.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/settings.hpp"
-#include "service/session/session_thread.hpp"
 #include "util/code_signature.hpp"
 #include "util/console.hpp"
 #include "util/console_manager.hpp"
@@ -19,6 +18,8 @@
 #include "util/messages.hpp"
 #include "util/terminal.hpp"
 #include "util/version.hpp"
+
+#include <cstdio>
 
 namespace plexmill::cli {
 
@@ -58,16 +59,13 @@ void applyOutputOptions(const server::Settings& settings) {
     tnw::util::setOutputOptions(output);
 }
 
+// The exit code of a program that was to run as the service but is not the supervisor's.
+constexpr int kNoServiceDispatcher = 1001;
+
 int notAvailableYet(Command command) {
     tnw::util::printError(
         tnw::util::format("The %1 command is not available in this version of plexmilld.", commandOption(command)));
     return 1;
-}
-
-// Connects the server to the session and HTTP services of this program.
-void wireServer(server::Manager& manager) {
-    manager.startSession = session::startSession;
-    manager.http = std::make_shared<http::HttpService>();
 }
 
 int runCommand(const CommandLine& line, const server::Settings& settings) {
@@ -80,8 +78,14 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
             std::fputs(helpText().c_str(), stdout);
             return 0;
         }
-        tnw::util::printError("Running as a service is not available in this version of plexmilld.");
-        return 1;
+        if (takeServiceMarker()) {
+            return runAsService();
+        }
+        // Neither a terminal nor the service supervisor: nobody would see the help, and a
+        // server started this way would be nobody's to stop.
+        tnw::util::printError(
+            "No command given. Start the server with --console, or as a service with --start.");
+        return kNoServiceDispatcher;
     case Command::Cert:
         return tnw::util::hasRootStore() ? 0 : 1;
     case Command::List:
@@ -112,6 +116,17 @@ int runCommand(const CommandLine& line, const server::Settings& settings) {
         return 0;
     case Command::CheckFirewall: return checkFirewall(line.firewallPorts);
     case Command::ConfigFirewall: return configureFirewall(line.firewallPorts);
+    case Command::Start:
+    case Command::Stop:
+    case Command::Pause:
+    case Command::Resume:
+    case Command::Restart:
+    case Command::Reload:
+    case Command::EnableHttp:
+    case Command::DisableHttp:
+    case Command::Install:
+    case Command::Uninstall:
+        return runServiceCommand(line);
     default:
         return notAvailableYet(line.command);
     }

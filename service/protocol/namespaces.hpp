@@ -23,7 +23,7 @@ inline std::string serverInstanceName() {
 inline std::string monitorInstanceName() {
     return serverInstanceName() + "/monitor";
 }
-// Where the running service takes its controls (util/service_interrogation.hpp).
+// Where the running service takes its controls (util/service_control.hpp).
 inline std::string serviceControlName() {
     return serverInstanceName() + "/service";
 }

@@ -121,6 +121,8 @@ public:
     std::atomic<double> cpuUsage{0.0};
 
 private:
+    RunControl& runControl() { return service_ != nullptr ? *service_ : console_; }
+
     tnw::util::Handle instance_; // this server's single-instance name, held for the whole run
     RunControl* service_;
     ConsoleRunControl console_;

@@ -14,6 +14,16 @@ public:
     virtual bool stopRequested() const = 0;
     virtual bool paused() const = 0;
     virtual bool serviceMode() const = 0;
+
+    // Signalled when the server is asked to reload (a manual-reset event: whoever takes the
+    // request resets it); an empty handle where nobody can ask.
+    virtual const tnw::util::Handle& reloadHandle() const { return noHandle_; }
+    virtual void resetReload() {}
+    // The start phase is over and the main loop begins: the server takes work from now on.
+    virtual void serverReady() {}
+
+private:
+    tnw::util::Handle noHandle_;
 };
 
 } // namespace plexmill::server

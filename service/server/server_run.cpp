@@ -4,15 +4,16 @@
 #include <memory>
 
 #include "service/server/banner.hpp"
-#include "service/protocol/namespaces.hpp"
 #include "service/server/admission.hpp"
 #include "service/server/capacity.hpp"
 #include "service/server/discovery.hpp"
 #include "service/server/kernel_cache.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/monitor_thread.hpp"
+#include "service/server/service_identity.hpp"
 #include "service/server/session_folders.hpp"
 #include "service/server/settings.hpp"
+#include "util/access_log.hpp"
 #include "util/clock.hpp"
 #include "util/console.hpp"
 #include "util/files.hpp"
@@ -38,8 +39,6 @@ constexpr std::uint32_t kHttpDrainTime = 10'000'000;    // microseconds
 // How long the listeners rest when the system has no descriptor left for a connection: the
 // waiting connection keeps them signalled, and waking for it at once would only spin.
 constexpr std::uint32_t kAcceptPause = 250'000; // microseconds
-
-std::string instanceName() { return protocol::serverInstanceName(); }
 
 const char* architectureName(bool x86) {
     if (x86) {
@@ -182,7 +181,7 @@ bool Manager::run() {
         std::fputs(bannerText().c_str(), stdout);
         std::fflush(stdout);
     }
-    instance_ = InstanceLock::acquire(instanceName());
+    instance_ = InstanceLock::acquire(protocol::serverInstanceName());
     if (!instance_.isValid()) {
         printError(format("%1 already running on this PC.", kProductName));
         return fail();
@@ -243,16 +242,18 @@ bool Manager::run() {
     unsigned ticks = 0;
     bool firstPass = true;
     std::uint64_t acceptAgainAt = 0;
+    runControl().serverReady();
     for (;;) {
         std::uint64_t restLeft = acceptAgainAt - std::min(acceptAgainAt, monotonicMicroseconds());
         Handle handles[] = {control().stopHandle(),
                             restLeft == 0 ? sockets.sessionListener.eventHandle() : Handle(),
                             sockets.discovery.eventHandle(),
                             restLeft == 0 ? sockets.httpListener.eventHandle() : Handle(),
-                            sockets.discoverySender.eventHandle()};
+                            sockets.discoverySender.eventHandle(),
+                            control().reloadHandle()};
         // Every socket that is ready gets its turn, so a flood on one cannot starve the others.
         std::uint64_t signalled = signalledHandles(
-            handles, 5, restLeft == 0 ? kLoopWait : static_cast<std::uint32_t>(restLeft));
+            handles, 6, restLeft == 0 ? kLoopWait : static_cast<std::uint32_t>(restLeft));
         if (stopRequested()) {
             break;
         }
@@ -276,6 +277,13 @@ bool Manager::run() {
         }
         if ((signalled & 16U) != 0) {
             handleDatagrams(*this, sockets.discoverySender);
+        }
+        if ((signalled & 32U) != 0) {
+            // Settings are read only at start; a reload reopens the access log, so that a
+            // rotated log is let go and a new one begun.
+            runControl().resetReload();
+            AccessLog::close();
+            AccessLog::open(config.intermediateFolder);
         }
         if (outOfResources) {
             acceptAgainAt = monotonicMicroseconds() + kAcceptPause;

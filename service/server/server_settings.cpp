@@ -1,21 +1,22 @@
 #include "service/server/server_settings.hpp"
 
-#include <algorithm>
-#include <optional>
-
 #include "service/server/peer_display_name.hpp"
 #include "service/server/settings.hpp"
 #include "util/access_log.hpp"
 #include "util/console.hpp"
 #include "util/exception.hpp"
-#include "util/sizes.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
 #include "util/private_folder.hpp"
 #include "util/registry.hpp"
+#include "util/service_folders.hpp"
+#include "util/sizes.hpp"
 #include "util/stream_copy.hpp"
 #include "util/system_info.hpp"
 #include "util/version.hpp"
+
+#include <algorithm>
+#include <optional>
 
 namespace plexmill::server {
 
@@ -122,11 +123,14 @@ bool loadSettings(ServerSettings& loaded) {
     Settings& options = settings();
     bool console = !outputOptions().serviceMode;
 
-    loaded.intermediateFolder = joinPath(tempFolder(), kProductName);
+    // A service has no account folders of its own and must not leave its access log and
+    // uploaded kernels in a temporary folder that anyone may clean: it uses the system's.
+    loaded.intermediateFolder =
+        joinPath(console ? tempFolder() : serviceStateFolder(), kProductName);
     if (!preparePrivate(loaded.intermediateFolder)) {
         return false;
     }
-    loaded.cacheFolder = joinPath(specialFolder(2), kProductName);
+    loaded.cacheFolder = joinPath(console ? specialFolder(2) : serviceCacheFolder(), kProductName);
     if (!preparePrivate(loaded.cacheFolder)) {
         return false;
     }

@@ -77,10 +77,18 @@ TEST(CommandLineProgram, WithoutCommandInAConsoleShowsBannerAndHelp) {
 }
 
 TEST(CommandLineProgram, WithoutCommandOrConsoleSaysWhyItStops) {
-    auto result = plexmilld({});
-    EXPECT_EQ(result.exitCode, 1);
+    // No terminal (setsid), and not started as the service: the service dispatcher cannot
+    // start, exit code 1001, of which a Linux exit status keeps the low eight bits (233).
+    TempFolder home;
+    auto result = run({"setsid", "--wait", kPlexmilld}, isolatedEnvironment(home));
+    EXPECT_EQ(result.exitCode, 1001 % 256);
     EXPECT_EQ(result.output, "");
     EXPECT_NE(result.errors.find("Error: "), std::string::npos);
+
+    // A marker for another service is no marker.
+    auto environment = isolatedEnvironment(home);
+    environment["PLEXMILL_SERVICE"] = "otherservice";
+    EXPECT_EQ(run({"setsid", "--wait", kPlexmilld}, environment).exitCode, 1001 % 256);
 }
 
 TEST(CommandLineProgram, CloudModeWithoutKernelStopsBeforeAnyTraffic) {

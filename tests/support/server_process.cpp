@@ -38,7 +38,12 @@ std::map<std::string, std::string> ServerHome::environment() const {
             {"PLEXMILL_USER_REGISTRY", (path() / "user.reg").string()},
             {"PLEXMILL_EVENT_LOG", (path() / "events.log").string()},
             {"PLEXMILL_TEST_CLOCK", (path() / "clock").string()},
-            {"PLEXMILL_PROC_STAT", (path() / "proc_stat").string()}};
+            {"PLEXMILL_PROC_STAT", (path() / "proc_stat").string()},
+            // A service keeps its files where systemd would put them; here, in the home.
+            {"STATE_DIRECTORY", (path() / "state").string()},
+            {"CACHE_DIRECTORY", (path() / "cache").string()},
+            // Never the machine's own /etc/systemd: a systemd unit goes below the home.
+            {"PLEXMILL_SYSTEMD_ROOT", (path() / "systemd-root").string()}};
 }
 
 void ServerHome::setMachineNumbers(const std::map<std::string, std::uint32_t>& values) const {

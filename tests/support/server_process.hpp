@@ -28,6 +28,10 @@ public:
 
     std::filesystem::path intermediateFolder() const { return path() / "tmp" / "Quorvex Plexmill"; }
     std::string accessLog() const { return readText(intermediateFolder() / "access.log"); }
+    // The intermediate folder of a server running as the service.
+    std::filesystem::path serviceIntermediateFolder() const {
+        return path() / "state" / "Quorvex Plexmill";
+    }
 
 private:
     TempFolder folder_;

@@ -146,6 +146,25 @@ TEST(ConsoleManager, RealSignalsReachListenersWithoutEndingTheProcess) {
     ConsoleManager::uninstall(); // harmless when not installed
 }
 
+TEST(ConsoleManager, ListenersThatAskAreToldWhichSignalCame) {
+    struct Signals : ConsoleManager::ConsoleListener {
+        void onConsoleSignal(ConsoleSignal signal) override { seen.push_back(signal); }
+        std::vector<ConsoleSignal> seen;
+    } signals;
+    Recorder interrupts;
+    ConsoleManager::addListener(&signals);
+    ConsoleManager::addListener(&interrupts);
+    ConsoleManager::notifySignal(ConsoleSignal::Terminate);
+    ConsoleManager::notifySignal(ConsoleSignal::HangUp);
+    ConsoleManager::notifyInterrupt();
+    ConsoleManager::removeListener(&interrupts);
+    ConsoleManager::removeListener(&signals);
+    EXPECT_EQ(signals.seen,
+              (std::vector<ConsoleSignal>{
+                  ConsoleSignal::Terminate, ConsoleSignal::HangUp, ConsoleSignal::Interrupt}));
+    EXPECT_EQ(interrupts.count.load(), 3);
+}
+
 TEST(ConsoleManager, RemovalWaitsForADeliveryInProgress) {
     struct Slow : ConsoleManager::ConsoleListener {
         std::atomic<bool> entered{false};

@@ -1,3 +1,4 @@
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_folder.hpp"
 #include "util/environment.hpp"
 #include "util/exception.hpp"
@@ -124,6 +125,26 @@ TEST(Process, EnvironmentAdditionsReplaceAndAdd) {
     ASSERT_TRUE(child.resume());
     PipeInputStream out(pipes.out);
     EXPECT_EQ(readToEnd(out), "/session/7|/session/7|kept\n");
+}
+
+TEST(Process, DetachedChildLeadsItsOwnSessionWithNullStreamsAndOnlyItsEnvironment) {
+    ASSERT_TRUE(setEnvironment("PLEXMILL_PARENT_ONLY", "parent"));
+    test::TempFolder folder;
+    auto report = folder / "report";
+    ProcessOptions options = shell("exec >\"$REPORT\"; cut -d' ' -f6 /proc/$$/stat; echo $$; "
+                                   "readlink /proc/$$/fd/0 /proc/$$/fd/2; pwd; "
+                                   "echo \"[$PLEXMILL_PARENT_ONLY][$ONLY]\"");
+    options.environment = {{"REPORT", report.string()}, {"ONLY", "given"}};
+    options.inheritEnvironment = false;
+    options.detached = true;
+    Process child = Process::start(options);
+    ASSERT_TRUE(child.isValid());
+    ASSERT_TRUE(child.resume());
+    ASSERT_TRUE(child.wait(kLongWait));
+    EXPECT_EQ(child.exitCode(), 0U);
+    std::string pid = std::to_string(child.id());
+    // Session id = its own pid: a session leader, so no controlling terminal of ours.
+    EXPECT_EQ(test::readText(report), pid + "\n" + pid + "\n/dev/null\n/dev/null\n/\n[][given]\n");
 }
 
 TEST(Process, ChildIsHeldUntilResumed) {

@@ -146,5 +146,52 @@ TEST_F(RegistryFiles, MissingFileHoldsNoValuesAndIsNotCreatedByReading) {
     EXPECT_FALSE(std::filesystem::exists(machineFile()));
 }
 
+TEST_F(RegistryFiles, DeletingAKeyTakesItsSubkeysAndNothingElse) {
+    auto service = Registry::open(RegistryRoot::LocalMachine,
+                                  "System\\CurrentControlSet\\Services\\quorvexpmd",
+                                  RegistryAccess::Write);
+    Registry::writeExpandString(service, "ImagePath", "\"/opt/plexmilld\"");
+    auto below = Registry::open(RegistryRoot::LocalMachine,
+                                "System\\CurrentControlSet\\Services\\quorvexpmd\\Parameters",
+                                RegistryAccess::Write);
+    Registry::writeDword(below, "x", 1);
+    auto sibling = Registry::open(RegistryRoot::LocalMachine,
+                                  "System\\CurrentControlSet\\Services\\quorvexpmdX",
+                                  RegistryAccess::Write);
+    Registry::writeDword(sibling, "y", 2);
+    EXPECT_EQ(Registry::query(service, "ImagePath")->type, 2U);
+
+    EXPECT_TRUE(Registry::deleteKey(RegistryRoot::LocalMachine,
+                                    "SYSTEM\\currentcontrolset\\services\\QUORVEXPMD"));
+    EXPECT_FALSE(Registry::query(service, "ImagePath"));
+    EXPECT_FALSE(Registry::query(below, "x"));
+    EXPECT_TRUE(Registry::query(sibling, "y"));
+    EXPECT_FALSE(Registry::deleteKey(RegistryRoot::LocalMachine,
+                                     "System\\CurrentControlSet\\Services\\quorvexpmd"));
+}
+
+TEST(RegistryPaths, WithoutAHomeThereIsNoUserRegistry) {
+    std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    std::string config =
+        std::getenv("XDG_CONFIG_HOME") != nullptr ? std::getenv("XDG_CONFIG_HOME") : "";
+    std::string moved = std::getenv("PLEXMILL_USER_REGISTRY") != nullptr
+                            ? std::getenv("PLEXMILL_USER_REGISTRY")
+                            : "";
+    ::unsetenv("PLEXMILL_USER_REGISTRY");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("HOME");
+    EXPECT_EQ(Registry::filePath(RegistryRoot::CurrentUser), "");
+    EXPECT_FALSE(Registry::open(RegistryRoot::CurrentUser, kKey, RegistryAccess::All).isValid());
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(Registry::filePath(RegistryRoot::CurrentUser),
+              "/home/someone/.config/plexmill/user.reg");
+    auto restore = [](const char* name, const std::string& value) {
+        value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
+    };
+    restore("HOME", home);
+    restore("XDG_CONFIG_HOME", config);
+    restore("PLEXMILL_USER_REGISTRY", moved);
+}
+
 } // namespace
 } // namespace tnw::util
