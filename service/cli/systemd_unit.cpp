@@ -2,10 +2,10 @@
 
 #include "service/server/service_identity.hpp"
 #include "util/environment.hpp"
-#include "util/file_replace.hpp"
 #include "util/files.hpp"
 #include "util/process.hpp"
 #include "util/sync.hpp"
+#include "util/text_file.hpp"
 
 #include <string_view>
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "service/protocol/namespaces.hpp"
 #include "service/server/banner.hpp"
 #include "service/server/admission.hpp"
 #include "service/server/capacity.hpp"
@@ -10,7 +11,6 @@
 #include "service/server/kernel_cache.hpp"
 #include "service/server/manager.hpp"
 #include "service/server/monitor_thread.hpp"
-#include "service/server/service_identity.hpp"
 #include "service/server/session_folders.hpp"
 #include "service/server/settings.hpp"
 #include "util/access_log.hpp"
