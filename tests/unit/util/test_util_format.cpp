@@ -102,7 +102,7 @@ TEST(FormatValue, KindsAndTexts) {
         {"double, negative", -2.5, Kind::Double, "-2.5"},
         {"double, third", 1.0 / 3, Kind::Double, "0.333333"},
         {"double, rating", 5320.45, Kind::Double, "5320.45"},
-        {"double, rounds up into a new digit", 99.99995, Kind::Double, "100"},
+        {"double, rounds up into a new digit", 99.999951, Kind::Double, "100"},
         {"double, rounds down", 0.1 + 0.2, Kind::Double, "0.3"},
         {"double, large", 34359738368.0, Kind::Double, "3.43597e+10"},
         {"double, zero", 0.0, Kind::Double, "0"},
