@@ -22,19 +22,6 @@ namespace {
 
 constexpr std::size_t kCopyPiece = 1024 * 1024;
 
-// The folder part of a path: "." for a bare name, "/" for names in the root.
-std::string folderOf(const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/') {
-        trimmed.pop_back();
-    }
-    auto slash = trimmed.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : trimmed.substr(0, slash);
-}
-
 std::string baseName(const std::string& path) {
     auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -205,6 +192,19 @@ std::string userFolder(const char* variable, const char* underHome) {
 }
 
 } // namespace
+
+std::string folderOf(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    auto slash = trimmed.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : trimmed.substr(0, slash);
+}
+
 
 std::uint32_t fileError(const std::string& path, int errnoValue) {
     if (errnoValue == ENOENT && !isFolderAt(folderOf(path))) {

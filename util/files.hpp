@@ -68,5 +68,7 @@ std::string joinPath(const std::string& folder, const std::string& name);
 // The running program's own file, and the folder holding it.
 std::string programPath();
 std::string programFolder();
+// The folder part of a path: "." for a bare name, "/" for names in the root.
+std::string folderOf(const std::string& path);
 
 } // namespace tnw::util

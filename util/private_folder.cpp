@@ -26,18 +26,6 @@ std::string reason(int errnoValue) {
     raise(IOException(std::move(message), code));
 }
 
-std::string parentOf(const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/') {
-        trimmed.pop_back();
-    }
-    auto slash = trimmed.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : trimmed.substr(0, slash);
-}
-
 // Says why the name cannot be opened as a folder: a link or something else is in its place.
 [[noreturn]] void refuseUnopenable(const std::string& path, int failure) {
     struct stat status {};
@@ -91,7 +79,7 @@ void preparePrivateFolder(const std::string& path) {
         int failure = errno;
         if (failure == ENOENT) {
             // Missing parents are ordinary folders; only the last level is the server's own.
-            createFolders(parentOf(path));
+            createFolders(folderOf(path));
             failure = ::mkdir(path.c_str(), kPrivateMode) == 0 ? 0 : errno;
         }
         if (failure != 0 && failure != EEXIST) {

@@ -1,6 +1,7 @@
 #include "util/text_file.hpp"
 
 #include "util/files.hpp"
+#include "util/handle.hpp"
 #include "util/windows_error.hpp"
 #include "util/write_fully.hpp"
 
@@ -15,23 +16,6 @@ namespace tnw::util {
 
 namespace {
 
-// Closes the descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // A sibling name no other writer of this process or another one picks.
 std::string siblingName(const std::string& path) {
     static std::atomic<unsigned> counter{0};
@@ -41,7 +25,7 @@ std::string siblingName(const std::string& path) {
 } // namespace
 
 std::optional<std::string> readTextFile(const std::string& path) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Handle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.fd() < 0) {
         return std::nullopt;
     }
@@ -68,7 +52,7 @@ std::uint32_t replaceFile(const std::string& path, std::string_view contents, un
     std::string temporary = siblingName(path);
     std::uint32_t failure = 0;
     {
-        Descriptor file(
+        Handle file(
             ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (file.fd() < 0) {
             return fileError(temporary, errno);
@@ -99,7 +83,7 @@ TemporaryFile::TemporaryFile(std::string_view contents) {
     if (fd < 0) {
         return;
     }
-    Descriptor file(fd);
+    Handle file(fd);
     if (!writeFully(file.fd(), contents)) {
         ::unlink(pattern.c_str());
         return;

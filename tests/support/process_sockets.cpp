@@ -1,5 +1,7 @@
 #include "tests/support/process_sockets.hpp"
 
+#include "util/handle.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -14,23 +16,6 @@ namespace tnw::test {
 
 namespace {
 
-// A descriptor of this process, closed when the object goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 std::optional<std::uint16_t> remotePortOf(int fd) {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
@@ -44,8 +29,8 @@ std::optional<std::uint16_t> remotePortOf(int fd) {
 } // namespace
 
 std::optional<bool> noDelayTowards(pid_t pid, std::uint16_t remotePort) {
-    Descriptor process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (process.get() < 0) {
+    util::Handle process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (process.fd() < 0) {
         return std::nullopt;
     }
     std::error_code error;
@@ -56,13 +41,13 @@ std::optional<bool> noDelayTowards(pid_t pid, std::uint16_t remotePort) {
             continue;
         }
         int number = std::stoi(entry.path().filename().string());
-        Descriptor copy(static_cast<int>(::syscall(SYS_pidfd_getfd, process.get(), number, 0)));
-        if (copy.get() < 0 || remotePortOf(copy.get()) != remotePort) {
+        util::Handle copy(static_cast<int>(::syscall(SYS_pidfd_getfd, process.fd(), number, 0)));
+        if (copy.fd() < 0 || remotePortOf(copy.fd()) != remotePort) {
             continue;
         }
         int value = 0;
         socklen_t size = sizeof value;
-        if (::getsockopt(copy.get(), IPPROTO_TCP, TCP_NODELAY, &value, &size) != 0) {
+        if (::getsockopt(copy.fd(), IPPROTO_TCP, TCP_NODELAY, &value, &size) != 0) {
             return std::nullopt;
         }
         return value != 0;
