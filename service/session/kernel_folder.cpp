@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "service/protocol/numbers.hpp"
+#include "service/session/kernel_contract.hpp"
 #include "util/files.hpp"
 
 namespace plexmill::session {
@@ -35,7 +36,14 @@ std::string chooseKernelFolder(const KernelSources& sources, std::uint32_t clien
         }
     }
     if (folder.empty() && !sources.cloud) {
-        folder = guid.empty() ? sources.cacheFolder : joinPath(sources.cacheFolder, guid);
+        if (!guid.empty()) {
+            folder = joinPath(sources.cacheFolder, guid);
+        } else if (std::string executable = joinPath(sources.cacheFolder, kKernelExecutable);
+                   tnw::util::exists(executable) && !isFolder(executable)) {
+            // The server makes its cache folder as it starts, so the folder's being there says
+            // nothing; only a kernel placed in it stands in for the one beside the program.
+            folder = sources.cacheFolder;
+        }
     }
     if (!isFolder(folder)) {
         folder = sources.programFolder;

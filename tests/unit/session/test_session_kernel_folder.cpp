@@ -26,7 +26,14 @@ TEST(KernelFolder, RevisionSubfoldersOfTheIncludePaths) {
     // Revision 0 never looks at the include paths.
     EXPECT_EQ(chooseKernelFolder(sources, 0, ""), sources.programFolder);
 
+    // The server makes the cache folder as it starts: without a kernel in it, a client that
+    // names none gets the kernel beside the program.
     std::filesystem::create_directories(sources.cacheFolder);
+    EXPECT_EQ(chooseKernelFolder(sources, 0, ""), sources.programFolder);
+    std::filesystem::create_directories(root / "cache" / kKernelExecutable);
+    EXPECT_EQ(chooseKernelFolder(sources, 0, ""), sources.programFolder); // a folder is no kernel
+    std::filesystem::remove(root / "cache" / kKernelExecutable);
+    tnw::test::writeFile(root / "cache" / kKernelExecutable, "");
     EXPECT_EQ(chooseKernelFolder(sources, 0, ""), sources.cacheFolder);
     std::string guid = "{12345678-1234-1234-1234-123456789abc}";
     EXPECT_EQ(chooseKernelFolder(sources, 0, guid), sources.programFolder); // not uploaded
