@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/server/manager.hpp"
+#include "service/server/refusals.hpp"
 #include "service/server/settings.hpp"
 #include "util/clock.hpp"
 #include "util/console.hpp"
@@ -152,21 +153,7 @@ void reportRatingAtStart(bool serviceMode, bool quiet) {
     std::fflush(stdout);
 }
 
-bool isAccepting(const Manager& manager) {
-    if (manager.serviceMode() && manager.control().paused()) {
-        return false;
-    }
-    if (manager.countJobSessions() >= manager.config.maximumSessions) {
-        return false;
-    }
-    if (manager.cpuUsage.load() > 0.75) {
-        return false;
-    }
-    if (tnw::util::SystemInfo::memoryStatus().availablePhysical < manager.config.minimumSystemMemory) {
-        return false;
-    }
-    return isWithinAllowedTimes();
-}
+bool isAccepting(const Manager& manager) { return currentRefusals(manager).empty(); }
 
 void updateAcceptingState(const Manager& manager) {
     bool accepting = isAccepting(manager);
