@@ -16,6 +16,7 @@
 #include "util/proc_files.hpp"
 #include "util/thread.hpp"
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <tuple>
