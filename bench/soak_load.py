@@ -1,0 +1,78 @@
+"""The soak's load and its figures (bench/soak.sh): 40 job sessions, 64 HTTP pollers,
+discovery through --list, abrupt disconnects; samples of the server's RSS, threads and
+descriptors after warm-up and at the end."""
+import os, random, socket, subprocess, sys, threading, time
+
+pid, minutes, plexmilld = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
+URI = "http://quorvex.example/namespace/quorvexmill/pmd\n"
+end = time.time() + minutes * 60
+errors = {"http": 0, "session": 0, "list": 0}
+counts = {"http": 0, "session": 0, "list": 0}
+lock = threading.Lock()
+
+def note(kind, ok):
+    with lock:
+        counts[kind] += 1
+        if not ok:
+            errors[kind] += 1
+
+def sample():
+    status = open(f"/proc/{pid}/status").read().split("\n")
+    fields = {line.split(":")[0]: line.split(":")[1].strip() for line in status if ":" in line}
+    return {"rss_kb": int(fields["VmRSS"].split()[0]), "peak_rss_kb": int(fields["VmHWM"].split()[0]),
+            "threads": int(fields["Threads"]), "fds": len(os.listdir(f"/proc/{pid}/fd"))}
+
+def session_worker():
+    while time.time() < end:
+        ok = True
+        try:
+            s = socket.create_connection(("127.0.0.1", 7387), timeout=10)
+            s.sendall(URI.encode())
+            s.recv(4096)
+            s.sendall(b"USER\nsoak\nRUN\n\n12\nsilent 3600\n")
+            s.recv(4096)
+            s.sendall(b"DONE\n")
+            time.sleep(random.uniform(2, 10))
+            # Abrupt: no ABORT, the connection simply goes (RST).
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            s.close()
+        except OSError:
+            ok = False
+            time.sleep(1)
+        note("session", ok)
+
+def http_worker():
+    paths = ["/json/status.json", "/", "/metrics", "/json/servers.json"]
+    while time.time() < end:
+        ok = True
+        try:
+            s = socket.create_connection(("127.0.0.1", 8080), timeout=10)
+            s.sendall(f"GET {random.choice(paths)} HTTP/1.1\r\n\r\n".encode())
+            data = s.recv(65536)
+            ok = data.startswith(b"HTTP/1.1 200 OK")
+            if random.random() < 0.1:
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            s.close()
+        except OSError:
+            ok = False
+        note("http", ok)
+        time.sleep(0.25)
+
+def list_worker():
+    while time.time() < end:
+        r = subprocess.run([plexmilld, "--list", "--quiet"], capture_output=True, text=True)
+        note("list", r.returncode == 0)
+
+threads = [threading.Thread(target=session_worker) for _ in range(40)]
+threads += [threading.Thread(target=http_worker) for _ in range(64)]
+threads += [threading.Thread(target=list_worker)]
+for t in threads:
+    t.start()
+time.sleep(min(30, minutes * 60 / 4))
+start = sample()
+print("after warm-up:", start, flush=True)
+for t in threads:
+    t.join()
+final = sample()
+print("at the end:   ", final)
+print("requests:", counts, "errors:", errors)
