@@ -101,6 +101,8 @@ measure() {
     END { printf "%s %s %s\n", rate, p99, (errors == "" ? "none" : errors) }'
 }
 
+# The machine may be shared: figures mean little without the load they were taken under.
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-20s %8s  %-12s %10s %8s  %-12s %10s %8s\n' document bytes server "requests/s" p99 server "requests/s" p99
 for document in /json/status.json /; do
   file="$work/www${document%/}"
@@ -112,3 +114,4 @@ for document in /json/status.json /; do
   [[ "$ours_errors" == none ]] || echo "  plexmilld socket errors: $ours_errors"
   [[ "$theirs_errors" == none ]] || echo "  nginx socket errors: $theirs_errors"
 done
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -21,8 +21,10 @@ std::string_view decimal(FormatValue::Buffer& buffer, std::uint64_t value) {
     return {buffer.digits, static_cast<std::size_t>(end - buffer.digits)};
 }
 
-// The iostream default: "%g" with six significant digits, independent of the C locale.
-std::string_view real(FormatValue::Buffer& buffer, long double value) {
+// The iostream default: "%g" with six significant digits, independent of the C locale. A float
+// or double is written as itself: the same digits, without the detour through printf that
+// to_chars takes for long double (the status documents hold a dozen of them).
+template <class Real> std::string_view real(FormatValue::Buffer& buffer, Real value) {
     auto end = std::to_chars(std::begin(buffer.digits),
                              std::end(buffer.digits),
                              value,
@@ -115,6 +117,7 @@ std::string_view FormatValue::text(Buffer& buffer) const {
         return decimal(buffer, unsigned_);
     case Kind::Float:
     case Kind::Double:
+        return real(buffer, static_cast<double>(real_));
     case Kind::LongDouble:
         return real(buffer, real_);
     case Kind::TextPointer:

@@ -508,8 +508,17 @@ std::uint64_t Process::workingSet() const {
     if (!state_) {
         return 0;
     }
-    auto text = readProcFile("/proc/" + std::to_string(state_->pid) + "/status");
-    return text ? procValue(*text, "VmRSS").value_or(0) : 0;
+    // statm holds the same resident page count as VmRSS in status, without the many other
+    // figures status makes the kernel gather; this process's own is kept open. The status
+    // port asks on every request.
+    static const ProcFile ownStatm("/proc/self/statm");
+    auto text = state_->pid == ::getpid()
+                    ? ownStatm.read()
+                    : readProcFile("/proc/" + std::to_string(state_->pid) + "/statm");
+    auto residentPages = procStatmField(text.value_or(""), 2);
+    long pageSize = ::sysconf(_SC_PAGESIZE);
+    return residentPages && pageSize > 0 ? *residentPages * static_cast<std::uint64_t>(pageSize)
+                                         : 0;
 }
 
 std::uint64_t Process::peakWorkingSet() const {

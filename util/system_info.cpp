@@ -17,6 +17,9 @@
 #include "util/thread.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -25,6 +28,24 @@
 namespace tnw::util {
 
 namespace {
+
+MemoryStatus memoryStatusOf(const std::optional<std::string>& meminfo) {
+    MemoryStatus status;
+    if (meminfo) {
+        status.totalPhysical = procValue(*meminfo, "MemTotal").value_or(0);
+        status.availablePhysical = procValue(*meminfo, "MemAvailable").value_or(0);
+        status.totalPageFile = procValue(*meminfo, "SwapTotal").value_or(0);
+    }
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        status.totalVirtual = limit.rlim_cur;
+    } else {
+#if defined(__x86_64__)
+        status.totalVirtual = 0x7FFFFFFFF000ULL; // user space below the 47-bit boundary
+#endif
+    }
+    return status;
+}
 
 std::string trimmed(const std::string& text) {
     auto begin = text.find_first_not_of(" \t\r\n");
@@ -170,26 +191,22 @@ std::uint32_t SystemInfo::coreCountFrom(const std::string& cpuFolder) {
 }
 
 MemoryStatus SystemInfo::memoryStatus() {
-    return memoryStatusFrom("/proc/meminfo");
+    using Clock = std::chrono::steady_clock;
+    static const ProcFile meminfo("/proc/meminfo");
+    static std::mutex mutex;
+    static MemoryStatus last;                        // guarded by mutex
+    static std::optional<Clock::time_point> takenAt; // guarded by mutex
+    std::lock_guard lock(mutex);
+    Clock::time_point now = Clock::now();
+    if (!takenAt || now - *takenAt >= std::chrono::microseconds(kMemoryStatusAge)) {
+        last = memoryStatusOf(meminfo.read());
+        takenAt = now;
+    }
+    return last;
 }
 
 MemoryStatus SystemInfo::memoryStatusFrom(const std::string& meminfoFile) {
-    MemoryStatus status;
-    auto text = readProcFile(meminfoFile);
-    if (text) {
-        status.totalPhysical = procValue(*text, "MemTotal").value_or(0);
-        status.availablePhysical = procValue(*text, "MemAvailable").value_or(0);
-        status.totalPageFile = procValue(*text, "SwapTotal").value_or(0);
-    }
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        status.totalVirtual = limit.rlim_cur;
-    } else {
-#if defined(__x86_64__)
-        status.totalVirtual = 0x7FFFFFFFF000ULL; // user space below the 47-bit boundary
-#endif
-    }
-    return status;
+    return memoryStatusOf(readProcFile(meminfoFile));
 }
 
 std::uint64_t SystemInfo::measuredFrequency() {

@@ -38,7 +38,10 @@ public:
     // Physical cores: distinct cores per package among the online processors.
     static std::uint32_t coreCount();
     static std::uint32_t coreCountFrom(const std::string& cpuFolder);
+    // A reading at most kMemoryStatusAge old: the status port and the admission checks ask
+    // for every request, and the kernel's listing costs more than answering the request.
     static MemoryStatus memoryStatus();
+    static constexpr std::uint32_t kMemoryStatusAge = 100'000; // microseconds
     static MemoryStatus memoryStatusFrom(const std::string& meminfoFile);
     // Time-stamp counter ticks per second over 15 ms; 0 without a time-stamp counter.
     // Computed on each call.

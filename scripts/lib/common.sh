@@ -7,7 +7,7 @@ export PLEXMILL_ROOT
 # Debian packages for building and testing; installed when missing (apt-get update once).
 PLEXMILL_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl libcurl4-openssl-dev
   iproute2 util-linux procps socat python3
   curl python3-h11
   chromium fonts-dejavu-core

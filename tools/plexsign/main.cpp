@@ -43,7 +43,8 @@ Signing (a signature that FILE already carries is replaced):
   --chain FILE        intermediate certificates to include (PEM)
 
 Time stamp, for the new signature or for the one FILE already carries:
-  --tsa URL           ask the time-stamp authority at URL (http://host[:port]/path)
+  --tsa URL           ask the time-stamp authority at URL (http:// or https://,
+                      through the proxy that http_proxy or https_proxy names)
   --write-tsq FILE    write the time-stamp request (DER) for the signature to FILE
   --tsa-reply FILE    attach the time stamp of this reply (or bare token) of an authority
 
@@ -53,7 +54,7 @@ Other:
   --help              show this text
 
 Online:
-  plexsign --key signer.key --cert signer.pem --chain ca.pem --tsa http://tsa.example/ millcore.dll
+  plexsign --key signer.key --cert signer.pem --chain ca.pem --tsa https://tsa.example/ millcore.dll
 
 Offline, with a local time-stamp authority (see openssl-ts(1) for its configuration):
   plexsign --key signer.key --cert signer.pem --write-tsq millcore.tsq millcore.dll

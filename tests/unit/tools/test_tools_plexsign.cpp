@@ -1,7 +1,8 @@
 // plexsign as its users run it: signing, the offline time-stamp round trip through
 // `openssl ts -reply`, and the online one against a time-stamp authority served over HTTP on
-// the test's private loopback.
+// the test's private loopback: directly, through a proxy, after redirects and behind TLS.
 #include "tests/support/child_process.hpp"
+#include "tests/support/server_process.hpp"
 #include "tests/support/test_pki.hpp"
 #include "util/code_signature.hpp"
 #include "util/code_signature_format.hpp"
@@ -9,6 +10,7 @@
 #include <arpa/inet.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
@@ -48,10 +50,11 @@ const std::vector<Bytes> kAllowed = {{0x6a,
                                       0x79}};
 
 // An RFC 3161 authority behind a minimal HTTP server: each connection gets one reply, framed
-// as asked, and is closed.
+// as asked, and is closed. Redirect sends the first request on to /stamped; RedirectLoop
+// sends every request back to /tsa.
 class HttpTimeStampAuthority {
 public:
-    enum class Framing { Length, Chunked, UntilClose, ServerError };
+    enum class Framing { Length, Chunked, UntilClose, ServerError, Redirect, RedirectLoop };
 
     explicit HttpTimeStampAuthority(Framing framing) : framing_(framing) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -76,11 +79,22 @@ public:
     HttpTimeStampAuthority(const HttpTimeStampAuthority&) = delete;
     HttpTimeStampAuthority& operator=(const HttpTimeStampAuthority&) = delete;
 
+    int port() const { return port_; }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/tsa"; }
 
     std::string requestHead() const {
         const std::lock_guard lock(mutex_);
-        return head_;
+        return heads_.empty() ? "" : heads_.back();
+    }
+
+    // The request lines, in the order the requests came.
+    std::vector<std::string> requestLines() const {
+        const std::lock_guard lock(mutex_);
+        std::vector<std::string> lines;
+        for (const auto& head : heads_) {
+            lines.push_back(head.substr(0, head.find("\r\n")));
+        }
+        return lines;
     }
 
 private:
@@ -116,9 +130,11 @@ private:
                 length = field < headEnd ? std::stoul(request.substr(field + 16)) : 0;
             }
         }
+        bool firstRequest = false;
         {
             const std::lock_guard lock(mutex_);
-            head_ = request.substr(0, headEnd);
+            heads_.push_back(request.substr(0, headEnd));
+            firstRequest = heads_.size() == 1;
         }
         const std::string query = request.substr(headEnd + 4, length);
         const Bytes reply = tnw::test::opensslTimeStampReply(Bytes(query.begin(), query.end()));
@@ -148,6 +164,16 @@ private:
         case Framing::ServerError:
             response = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
             break;
+        case Framing::Redirect:
+            response = firstRequest
+                           ? "HTTP/1.1 301 Moved Permanently\r\nLocation: /stamped\r\n"
+                             "Content-Length: 5\r\n\r\nmoved"
+                           : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                 "\r\n\r\n" + body;
+            break;
+        case Framing::RedirectLoop:
+            response = "HTTP/1.1 302 Found\r\nLocation: /tsa\r\nContent-Length: 0\r\n\r\n";
+            break;
         }
         for (std::size_t sent = 0; sent < response.size();) {
             const ssize_t count =
@@ -164,7 +190,7 @@ private:
     int port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
-    std::string head_;
+    std::vector<std::string> heads_;
 };
 
 class Plexsign : public testing::Test {
@@ -176,9 +202,10 @@ protected:
         fs::permissions(file_, fs::perms(0755));
     }
 
-    static tnw::test::RunResult plexsign(std::vector<std::string> arguments) {
+    static tnw::test::RunResult plexsign(std::vector<std::string> arguments,
+                                         std::map<std::string, std::string> environment = {}) {
         arguments.insert(arguments.begin(), PLEXSIGN_PATH);
-        return tnw::test::run(arguments);
+        return tnw::test::run(arguments, std::move(environment));
     }
 
     static std::vector<std::string> signing(std::vector<std::string> more) {
@@ -286,10 +313,90 @@ TEST_F(Plexsign, LeavesTheFileUntouchedWhenTheAuthorityFails) {
     EXPECT_NE(result.errors.find("cannot connect to 127.0.0.1:1"), std::string::npos)
         << result.errors;
 
-    result = plexsign(signing({"--tsa", "https://127.0.0.1/", file_.string()}));
+    result = plexsign(signing({"--tsa", "ftp://127.0.0.1/", file_.string()}));
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.errors.find("only http:// addresses are supported"), std::string::npos);
+    EXPECT_NE(result.errors.find("only http:// and https:// addresses are supported"),
+              std::string::npos)
+        << result.errors;
     EXPECT_EQ(tnw::test::readBytes(file_), original_);
+}
+
+TEST_F(Plexsign, FollowsRedirectsAndProxiesAsAnHttpClientShould) {
+    {
+        // An authority that moved: the POST is repeated at the new address.
+        const HttpTimeStampAuthority moved(HttpTimeStampAuthority::Framing::Redirect);
+        const auto result = plexsign(signing({"--tsa", moved.url(), file_.string()}));
+        ASSERT_EQ(result.exitCode, 0) << result.errors;
+        EXPECT_EQ(verdictOf(file_), "accepted");
+        EXPECT_EQ(moved.requestLines(),
+                  (std::vector<std::string>{"POST /tsa HTTP/1.1", "POST /stamped HTTP/1.1"}));
+    }
+    {
+        // The proxy gets the whole address; the host name need not resolve here.
+        tnw::test::writeBytes(file_, original_);
+        const HttpTimeStampAuthority proxy(HttpTimeStampAuthority::Framing::Length);
+        const auto result = plexsign(
+            signing({"--tsa", "http://tsa.invalid/stamp", file_.string()}),
+            {{"http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port())}, {"no_proxy", ""}});
+        ASSERT_EQ(result.exitCode, 0) << result.errors;
+        EXPECT_EQ(verdictOf(file_), "accepted");
+        EXPECT_EQ(proxy.requestLines(),
+                  std::vector<std::string>{"POST http://tsa.invalid/stamp HTTP/1.1"});
+    }
+    {
+        tnw::test::writeBytes(file_, original_);
+        const HttpTimeStampAuthority looping(HttpTimeStampAuthority::Framing::RedirectLoop);
+        const auto result = plexsign(signing({"--tsa", looping.url(), file_.string()}));
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.errors.find("the server redirected more than 5 times"), std::string::npos)
+            << result.errors;
+        EXPECT_EQ(looping.requestLines().size(), 6U);
+        EXPECT_EQ(tnw::test::readBytes(file_), original_);
+    }
+}
+
+TEST_F(Plexsign, TimeStampsOverHttpsTrustingWhatOpensslIsTold) {
+    // socat puts TLS, with a certificate for 127.0.0.1, in front of the plain authority.
+    const HttpTimeStampAuthority authority(HttpTimeStampAuthority::Framing::Length);
+    const auto certificate = (folder_ / "tls.pem").string();
+    const auto key = (folder_ / "tls.key").string();
+    tnw::test::openssl({"req",
+                        "-x509",
+                        "-newkey",
+                        "ec",
+                        "-pkeyopt",
+                        "ec_paramgen_curve:P-256",
+                        "-nodes",
+                        "-subj",
+                        "/CN=127.0.0.1",
+                        "-addext",
+                        "subjectAltName=IP:127.0.0.1",
+                        "-days",
+                        "2",
+                        "-keyout",
+                        key,
+                        "-out",
+                        certificate});
+    const tnw::test::ChildProcess tls(
+        {"socat",
+         "OPENSSL-LISTEN:4443,bind=127.0.0.1,reuseaddr,fork,verify=0,cert=" + certificate +
+             ",key=" + key,
+         "TCP:127.0.0.1:" + std::to_string(authority.port())});
+    ASSERT_TRUE(tnw::test::waitForPort(4443));
+
+    // The test's root does not vouch for this certificate.
+    auto result = plexsign(signing({"--tsa", "https://127.0.0.1:4443/tsa", file_.string()}));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.errors.find("no trusted secure connection to 127.0.0.1:4443"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(tnw::test::readBytes(file_), original_);
+
+    result = plexsign(signing({"--tsa", "https://127.0.0.1:4443/tsa", file_.string()}),
+                      {{"SSL_CERT_FILE", certificate}, {"SSL_CERT_DIR", ""}});
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(verdictOf(file_), "accepted");
+    EXPECT_EQ(authority.requestLines(), std::vector<std::string>{"POST /tsa HTTP/1.1"});
 }
 
 TEST_F(Plexsign, FailsWithoutWritingOnBadInput) {

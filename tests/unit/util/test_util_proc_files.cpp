@@ -1,5 +1,7 @@
 #include "util/proc_files.hpp"
+#include "util/process.hpp"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace tnw::util {
@@ -29,11 +31,48 @@ TEST(ProcFiles, StatFieldsSurviveACommandNameWithBlanksAndParentheses) {
     EXPECT_TRUE(procStatFields("no parenthesis").empty());
 }
 
+TEST(ProcFiles, ValuesWithoutANumberOrUnit) {
+    const std::string meminfo = "MemTotal:\nMemFree: 12\nCached:  x kB\nSwapTotal:  7 kB";
+    EXPECT_EQ(procValue(meminfo, "MemTotal"), std::nullopt);
+    EXPECT_EQ(procValue(meminfo, "MemFree"), 12U);
+    EXPECT_EQ(procValue(meminfo, "Cached"), std::nullopt);
+    EXPECT_EQ(procValue(meminfo, "SwapTotal"), 7U * 1024);
+}
+
+TEST(ProcFiles, StatmFieldsInPages) {
+    const std::string statm = "5000 1234 300 10 0 900 0\n";
+    EXPECT_EQ(procStatmField(statm, 1), 5000U);
+    EXPECT_EQ(procStatmField(statm, 2), 1234U);
+    EXPECT_EQ(procStatmField(statm, 7), 0U);
+    EXPECT_EQ(procStatmField(statm, 8), std::nullopt);
+    EXPECT_EQ(procStatmField(statm, 0), std::nullopt);
+    EXPECT_EQ(procStatmField("", 2), std::nullopt);
+}
+
 TEST(ProcFiles, ReadsFilesThatReportNoSize) {
     auto text = readProcFile("/proc/self/status");
     ASSERT_TRUE(text);
     EXPECT_TRUE(procValue(*text, "VmRSS").has_value());
     EXPECT_EQ(readProcFile("/proc/self/no-such-file"), std::nullopt);
+    // Longer than the first read, so the text grows while it is read.
+    auto maps = readProcFile("/proc/self/smaps");
+    ASSERT_TRUE(maps);
+    EXPECT_GT(maps->size(), 4096U);
+    EXPECT_TRUE(maps->ends_with("\n"));
+}
+
+TEST(ProcFiles, TheWorkingSetIsTheResidentSizeStatusReports) {
+    auto status = readProcFile("/proc/self/status");
+    ASSERT_TRUE(status);
+    std::uint64_t before = procValue(*status, "VmRSS").value_or(0);
+    std::uint64_t workingSet = Process::current().workingSet();
+    status = readProcFile("/proc/self/status");
+    ASSERT_TRUE(status);
+    std::uint64_t after = procValue(*status, "VmRSS").value_or(0);
+    // Read between two readings of status; the process may grow by a few pages meanwhile.
+    EXPECT_GE(workingSet + 64 * 1024, std::min(before, after));
+    EXPECT_LE(workingSet, std::max(before, after) + 64 * 1024);
+    EXPECT_GT(workingSet, 0U);
 }
 
 } // namespace
