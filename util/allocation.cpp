@@ -3,10 +3,9 @@
 #include "util/environment.hpp"
 #include "util/proc_files.hpp"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <charconv>
+#include <sched.h>
 
 namespace tnw::util {
 
@@ -34,7 +33,8 @@ std::optional<std::uint64_t> quotaProcessors(const std::string& cpuMax) {
     if (!quota || !period) {
         return std::nullopt; // "max": no limit
     }
-    return (*quota + *period - 1) / *period;
+    // Rounded up without adding first: a quota near the largest number must not wrap.
+    return *quota / *period + (*quota % *period != 0 ? 1 : 0);
 }
 
 // The cgroup v2 folder of this process ("0::/path" in /proc/self/cgroup).
@@ -43,12 +43,14 @@ std::optional<std::string> ownCgroupFolder() {
     if (!text) {
         return std::nullopt;
     }
-    std::size_t at = text->find("0::");
+    // The unified hierarchy's line, at the start of a line: "10::" is not it.
+    std::size_t at = text->starts_with("0::") ? 0 : text->find("\n0::");
     if (at == std::string::npos) {
         return std::nullopt;
     }
+    at += text->starts_with("0::") ? 3 : 4;
     std::size_t end = text->find('\n', at);
-    return "/sys/fs/cgroup" + text->substr(at + 3, end == std::string::npos ? end : end - at - 3);
+    return "/sys/fs/cgroup" + text->substr(at, end == std::string::npos ? end : end - at);
 }
 
 std::uint32_t affinityCount() {

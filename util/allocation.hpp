@@ -14,10 +14,10 @@ namespace tnw::util {
 inline constexpr const char* kAllocationVariable = "PLEXMILL_ALLOCATION";
 
 struct AllocationSources {
-    std::string cpusPerTask;        // SLURM_CPUS_PER_TASK
-    std::string jobCpusPerNode;     // SLURM_JOB_CPUS_PER_NODE: "4", "4(x2)" or "4,2"
+    std::string cpusPerTask;           // SLURM_CPUS_PER_TASK
+    std::string jobCpusPerNode;        // SLURM_JOB_CPUS_PER_NODE: "4", "4(x2)" or "4,2"
     std::optional<std::string> cpuMax; // cgroup v2 cpu.max: "max 100000" or "QUOTA PERIOD"
-    std::uint32_t affinity = 0;     // processors this process may run on; 0 when unknown
+    std::uint32_t affinity = 0;        // processors this process may run on; 0 when unknown
 };
 
 // The smallest of the limits the sources state, at least 1; nothing when none states one.
