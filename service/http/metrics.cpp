@@ -27,10 +27,7 @@ std::string sampleValue(double value) {
     return std::string(text, result.ptr);
 }
 
-template <class Number>
-std::string sampleValue(Number value)
-    requires std::is_integral_v<Number>
-{
+template <class Number> std::string sampleValue(Number value) requires std::is_integral_v<Number> {
     return std::to_string(value);
 }
 
@@ -82,56 +79,99 @@ std::string metricsText(const server::Manager& manager, Requester requester) {
     const server::Statistics& statistics = snapshot.statistics;
     Exposition out;
     out.add("plexmill_sessions_open", "gauge", "Sessions connected now.", snapshot.openSessions);
-    out.add("plexmill_job_sessions", "gauge", "Sessions running a job now.",
+    out.add("plexmill_job_sessions",
+            "gauge",
+            "Sessions running a job now.",
             snapshot.jobSessions.size());
-    out.add("plexmill_maximum_sessions", "gauge", "Job sessions the server runs at once.",
+    out.add("plexmill_maximum_sessions",
+            "gauge",
+            "Job sessions the server runs at once.",
             manager.config.maximumSessions);
-    out.add("plexmill_sessions_total", "counter", "Sessions since the server started.",
+    out.add("plexmill_sessions_total",
+            "counter",
+            "Sessions since the server started.",
             snapshot.totalSessions);
-    out.add("plexmill_session_failures_total", "counter", "Sessions that ended in failure.",
+    out.add("plexmill_session_failures_total",
+            "counter",
+            "Sessions that ended in failure.",
             statistics.failures);
-    out.add("plexmill_tcp_requests_total", "counter", "Connections to the session port.",
+    out.add("plexmill_tcp_requests_total",
+            "counter",
+            "Connections to the session port.",
             manager.numberOfTCPRequests.load());
-    out.add("plexmill_udp_requests_total", "counter", "Discovery datagrams received.",
+    out.add("plexmill_udp_requests_total",
+            "counter",
+            "Discovery datagrams received.",
             manager.numberOfUDPRequests.load());
-    out.add("plexmill_received_bytes_total", "counter", "Bytes received from clients.",
+    out.add("plexmill_received_bytes_total",
+            "counter",
+            "Bytes received from clients.",
             statistics.dataReceived);
     out.add("plexmill_sent_bytes_total", "counter", "Bytes sent to clients.", statistics.dataSent);
-    out.add("plexmill_processing_seconds_total", "counter", "Processor time of finished jobs.",
+    out.add("plexmill_processing_seconds_total",
+            "counter",
+            "Processor time of finished jobs.",
             seconds(statistics.processingTime));
-    out.add("plexmill_elapsed_seconds_total", "counter", "Wall time of finished jobs.",
+    out.add("plexmill_elapsed_seconds_total",
+            "counter",
+            "Wall time of finished jobs.",
             seconds(statistics.elapsedTime));
-    out.add("plexmill_file_cache_size_bytes", "gauge", "Bytes held in the file cache.",
+    out.add("plexmill_file_cache_size_bytes",
+            "gauge",
+            "Bytes held in the file cache.",
             snapshot.cacheTotalSize);
-    out.add("plexmill_file_cache_entries", "gauge", "Files held in the file cache.",
+    out.add("plexmill_file_cache_entries",
+            "gauge",
+            "Files held in the file cache.",
             snapshot.cacheEntries);
-    out.add("plexmill_file_cache_hits_total", "counter", "Uploads the file cache answered.",
+    out.add("plexmill_file_cache_hits_total",
+            "counter",
+            "Uploads the file cache answered.",
             snapshot.cacheHits);
-    out.add("plexmill_file_cache_reuse_bytes_total", "counter",
-            "Bytes the file cache saved clients from sending.", snapshot.cacheHitBytes);
-    out.add("plexmill_known_servers", "gauge", "Servers heard on the network.",
-            snapshot.knownServers);
-    out.add("plexmill_cpu_usage_ratio", "gauge", "Processor usage of the machine, 0 to 1.",
+    out.add("plexmill_file_cache_reuse_bytes_total",
+            "counter",
+            "Bytes the file cache saved clients from sending.",
+            snapshot.cacheHitBytes);
+    out.add(
+        "plexmill_known_servers", "gauge", "Servers heard on the network.", snapshot.knownServers);
+    out.add("plexmill_cpu_usage_ratio",
+            "gauge",
+            "Processor usage of the machine, 0 to 1.",
             snapshot.cpuUsage);
-    out.add("plexmill_processors", "gauge", "Logical processors available to the server.",
+    out.add("plexmill_processors",
+            "gauge",
+            "Logical processors available to the server.",
             tnw::util::SystemInfo::processorCount());
-    out.add("plexmill_memory_available_bytes", "gauge", "Available physical memory.",
+    out.add("plexmill_memory_available_bytes",
+            "gauge",
+            "Available physical memory.",
             snapshot.memory.availablePhysical);
-    out.add("plexmill_memory_total_bytes", "gauge", "Total physical memory.",
+    out.add("plexmill_memory_total_bytes",
+            "gauge",
+            "Total physical memory.",
             snapshot.memory.totalPhysical);
-    out.add("plexmill_memory_in_use_bytes", "gauge", "Memory of the server and its jobs.",
+    out.add("plexmill_memory_in_use_bytes",
+            "gauge",
+            "Memory of the server and its jobs.",
             snapshot.memoryInUse);
     out.add("plexmill_rating", "gauge", "System rating.", server::knownSystemRating());
-    out.add("plexmill_start_time_seconds", "gauge", "When the server started, seconds since 1970.",
+    out.add("plexmill_start_time_seconds",
+            "gauge",
+            "When the server started, seconds since 1970.",
             unixSeconds(processStartTime()));
-    out.add("plexmill_accepting", "gauge", "1 while the server takes new work, else 0.",
+    out.add("plexmill_accepting",
+            "gauge",
+            "1 while the server takes new work, else 0.",
             snapshot.accepting ? 1 : 0);
 
     server::Refusals refusals = server::refusalsFor(snapshot.refusals, requester);
-    out.family("plexmill_refusing", "gauge",
-               "1 while this reason keeps the server from taking work (allowList: for the scraper).");
+    out.family(
+        "plexmill_refusing",
+        "gauge",
+        "1 while this reason keeps the server from taking work (allowList: for the scraper).");
     for (const server::RefusalName& name : server::refusalNames()) {
-        out.sample("plexmill_refusing", "reason=\"" + labelValue(name.key) + "\"",
+        out.sample("plexmill_refusing",
+                   "reason=\"" + labelValue(name.key) + "\"",
                    refusals.has(name.refusal) ? 1 : 0);
     }
 

@@ -153,7 +153,9 @@ void reportRatingAtStart(bool serviceMode, bool quiet) {
     std::fflush(stdout);
 }
 
-bool isAccepting(const Manager& manager) { return currentRefusals(manager).empty(); }
+bool isAccepting(const Manager& manager) {
+    return currentRefusals(manager).empty();
+}
 
 void updateAcceptingState(const Manager& manager) {
     bool accepting = isAccepting(manager);
