@@ -2,8 +2,9 @@
 # Soak: holds one server for N minutes (default 10) under 40 sessions running kernels (each
 # dropped abruptly and replaced now and then), 64 HTTP clients polling the status port,
 # discovery requests (--list) and abrupt disconnects, inside a private network namespace.
-# Reports errors, and the server's RSS (and peak), threads and descriptors after warm-up and
-# at the end: flat is the goal. Not part of scripts/test. Usage: bench/soak.sh [MINUTES] [BUILD]
+# Reports errors, and the server's RSS (and peak), threads and descriptors idle before, under
+# load after warm-up and at the end, and idle after: flat is the goal. Not part of
+# scripts/test. Usage: bench/soak.sh [MINUTES] [BUILD]
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
 minutes="${1:-10}"

@@ -1,6 +1,6 @@
 """The soak's load and its figures (bench/soak.sh): 40 job sessions, 64 HTTP pollers,
 discovery through --list, abrupt disconnects; samples of the server's RSS, threads and
-descriptors after warm-up and at the end."""
+descriptors idle before, under load after warm-up and at the end, and idle after."""
 import os, random, socket, subprocess, sys, threading, time
 
 pid, minutes, plexmilld = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
@@ -9,6 +9,7 @@ end = time.time() + minutes * 60
 errors = {"http": 0, "session": 0, "refused": 0, "list": 0}
 counts = {"http": 0, "session": 0, "refused": 0, "list": 0}
 lock = threading.Lock()
+unexpected = set()  # the distinct wrong replies, to say what went wrong
 
 def note(kind, ok):
     with lock:
@@ -40,13 +41,15 @@ def session_worker():
             ok = receive_exactly(s, len(URI)) == URI.encode()
             s.sendall(b"USER\nsoak\nRUN\n\n12\nsilent 3600\n")
             reply = receive_exactly(s, 8)
-            if reply == b"":
-                # Ended by the server: the slot of a session dropped a moment ago is not free
-                # yet. Admission at work, not a fault; counted apart.
+            if reply in (b"", b"ACK\n"):
+                # USER taken, RUN ended by the server: the slot of a session this worker
+                # dropped a moment ago is not free yet. Admission at work, not a fault;
+                # counted apart.
                 kind = "refused"
                 time.sleep(0.5)
             elif reply != b"ACK\nACK\n":
                 ok = False
+                unexpected.add(reply)
             else:
                 s.sendall(b"DONE\n")
                 ok = ok and receive_exactly(s, 4) == b"ACK\n"
@@ -81,16 +84,23 @@ def list_worker():
         r = subprocess.run([plexmilld, "--list", "--quiet"], capture_output=True, text=True)
         note("list", r.returncode == 0)
 
+idle_before = sample()
+print("idle, before:      ", idle_before, flush=True)
 threads = [threading.Thread(target=session_worker) for _ in range(40)]
 threads += [threading.Thread(target=http_worker) for _ in range(64)]
 threads += [threading.Thread(target=list_worker)]
 for t in threads:
     t.start()
 time.sleep(min(30, minutes * 60 / 4))
-start = sample()
-print("after warm-up:", start, flush=True)
+print("loaded, warmed up: ", sample(), flush=True)
+# The last loaded sample a little before the workers stop, so that both are taken under the
+# same load; the idle one after shows what the load left behind.
+time.sleep(max(0, end - time.time() - 5))
+print("loaded, at the end:", sample(), flush=True)
 for t in threads:
     t.join()
-final = sample()
-print("at the end:   ", final)
+time.sleep(3)
+print("idle, after:       ", sample())
 print("requests:", counts, "errors:", errors)
+if unexpected:
+    print("unexpected replies:", sorted(unexpected)[:5])
