@@ -1,5 +1,7 @@
 #include "util/system_info.hpp"
 
+#include "util/allocation.hpp"
+
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -14,6 +16,7 @@
 #include "util/proc_files.hpp"
 #include "util/thread.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -146,7 +149,10 @@ std::uint32_t SystemInfo::processorCount() {
     static const std::uint32_t count = [] {
         std::uint32_t online = processorCountFrom("/sys/devices/system/cpu");
         long configured = ::sysconf(_SC_NPROCESSORS_ONLN);
-        return online != 0 ? online : static_cast<std::uint32_t>(configured > 0 ? configured : 0);
+        std::uint32_t machine =
+            online != 0 ? online : static_cast<std::uint32_t>(configured > 0 ? configured : 0);
+        std::optional<std::uint32_t> allocated = allocatedProcessors();
+        return allocated && (machine == 0 || *allocated < machine) ? *allocated : machine;
     }();
     return count;
 }
@@ -157,7 +163,12 @@ std::uint32_t SystemInfo::processorCountFrom(const std::string& cpuFolder) {
 }
 
 std::uint32_t SystemInfo::coreCount() {
-    return coreCountFrom("/sys/devices/system/cpu");
+    std::uint32_t cores = coreCountFrom("/sys/devices/system/cpu");
+    // An allocation counts its processors as cores: the session limit follows them.
+    if (allocatedProcessors()) {
+        return std::min(cores == 0 ? processorCount() : cores, processorCount());
+    }
+    return cores;
 }
 
 std::uint32_t SystemInfo::coreCountFrom(const std::string& cpuFolder) {

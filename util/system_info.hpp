@@ -32,7 +32,7 @@ public:
     static std::string osName();
     static std::string osNameFrom(const std::string& osReleaseFile);
     static int processorArchitecture();
-    // Logical processors online; computed once.
+    // Logical processors online, or those of the allocation (allocation.hpp); computed once.
     static std::uint32_t processorCount();
     static std::uint32_t processorCountFrom(const std::string& cpuFolder);
     // Physical cores: distinct cores per package among the online processors.

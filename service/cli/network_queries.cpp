@@ -6,6 +6,7 @@
 #include "service/cli/reply_texts.hpp"
 #include "service/cli/server_discovery.hpp"
 #include "service/cli/session_client.hpp"
+#include "service/cli/status_refusals.hpp"
 #include "service/protocol/namespaces.hpp"
 #include "service/protocol/numbers.hpp"
 #include "service/server/peer_display_name.hpp"
@@ -69,7 +70,10 @@ void listServers() {
     }
 }
 
-void showStatus(const std::string& host) {
+namespace {
+
+// INFO and the open sessions, over the session port.
+void showSessionStatus(const std::string& host) {
     try {
         SessionClient client;
         if (!client.open(host) || client.infoLines().empty()) {
@@ -100,6 +104,14 @@ void showStatus(const std::string& host) {
     } catch (const tnw::util::Exception&) {
         tnw::util::printError("Failed to connect to server.");
     }
+}
+
+} // namespace
+
+void showStatus(const std::string& host) {
+    showSessionStatus(host);
+    // Also after a refused connection: a client outside the allow list learns why here.
+    printRefusals(host);
 }
 
 void showLocalStatus() {

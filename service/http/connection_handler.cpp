@@ -30,6 +30,7 @@ void handleConnection(const server::Manager& manager,
                       tnw::util::Socket socket,
                       const HttpLimits& limits) {
     staticResources();
+    const Requester requester = socket.getPeerAddress().address();
     // The accepted socket inherits the listener's non-blocking mode.
     socket.setNonBlocking(false);
     // An answer goes out in one piece, and pages are small: holding it back for the client's
@@ -56,7 +57,7 @@ void handleConnection(const server::Manager& manager,
         if (!path || manager.stopRequested()) {
             return;
         }
-        Answer answer = answerRequest(manager, *path);
+        Answer answer = answerRequest(manager, *path, requester);
         connection.write(answer.bytes);
         if (!answer.keepConnection) {
             return;

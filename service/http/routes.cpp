@@ -1,5 +1,6 @@
 #include "service/http/routes.hpp"
 
+#include "service/http/metrics.hpp"
 #include "service/http/resource_manager.hpp"
 #include "service/http/status_json.hpp"
 #include "service/http/status_page.hpp"
@@ -13,7 +14,7 @@ namespace {
 
 struct DynamicRoute {
     std::string_view path;
-    std::string (*render)(const server::Manager&);
+    std::string (*render)(const server::Manager&, Requester);
     std::string_view contentType;
     std::string_view cacheControl;
 };
@@ -23,7 +24,10 @@ constexpr std::string_view kNoCache = "Cache-Control: private, max-age=0, no-cac
 const DynamicRoute kDynamicRoutes[] = {
     {"/", buildStatusPage, "text/html", kNoCache},
     {"/json/status.json", statusJson, "application/json", kNoCache},
-    {"/json/servers.json", serversJson, "application/json", "Cache-Control: public, max-age=3\r\n"},
+    {"/json/servers.json",
+     [](const server::Manager& manager, Requester) { return serversJson(manager); },
+     "application/json",
+     "Cache-Control: public, max-age=3\r\n"},
 };
 
 Answer staticAnswer(const Resource& resource) {
@@ -61,13 +65,16 @@ Answer dynamicAnswer(const DynamicRoute& route, const std::string& body) {
 
 } // namespace
 
-Answer answerRequest(const server::Manager& manager, std::string_view path) {
+Answer answerRequest(const server::Manager& manager, std::string_view path, Requester requester) {
     if (const Resource* resource = staticResources().find(path)) {
         return staticAnswer(*resource);
     }
+    if (path == kMetricsPath) {
+        return metricsAnswer(manager, requester);
+    }
     for (const DynamicRoute& route : kDynamicRoutes) {
         if (route.path == path) {
-            return dynamicAnswer(route, route.render(manager));
+            return dynamicAnswer(route, route.render(manager, requester));
         }
     }
     return Answer{std::string(kNotFound), false};

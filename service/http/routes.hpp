@@ -3,6 +3,7 @@
 // browsers and the task-manager page see.
 #pragma once
 
+#include "service/http/status_snapshot.hpp"
 #include "service/server/manager.hpp"
 
 #include <cstddef>
@@ -23,7 +24,10 @@ struct Answer {
 
 // Static resources first, then the dynamic routes "/", "/json/status.json" and
 // "/json/servers.json"; paths match exactly.
-Answer answerRequest(const server::Manager& manager, std::string_view path);
+// `requester`, the asking client, decides whether the documents name the allow list.
+Answer answerRequest(const server::Manager& manager,
+                     std::string_view path,
+                     Requester requester = std::nullopt);
 
 // "Allow: GET", "Content-Length: N", and "Content-Type: TYPE" or "Content-Type: TYPE; CHARSET"
 // (none when the type is empty), each line ending in CR LF.

@@ -35,11 +35,23 @@ std::string systemObject(const StatusSnapshot& snapshot) {
     return text;
 }
 
-std::string serviceObject(const StatusSnapshot& snapshot) {
-    return format("\"service\": {\"runningSince\": %1,\"version\": \"%2\",\"busy\": %3},\n",
-                  unixSeconds(processStartTime()),
-                  jsonText(tnw::util::versionText()),
-                  !snapshot.accepting);
+// The refusals follow "busy", the bit they explain: readers of the earlier keys see them in
+// their places.
+std::string serviceObject(const StatusSnapshot& snapshot, Requester requester) {
+    std::string text =
+        format("\"service\": {\"runningSince\": %1,\"version\": \"%2\",\"busy\": %3,",
+               unixSeconds(processStartTime()),
+               jsonText(tnw::util::versionText()),
+               !snapshot.accepting);
+    server::Refusals refusals = server::refusalsFor(snapshot.refusals, requester);
+    std::string keys;
+    for (const server::RefusalName& name : server::refusalNames()) {
+        if (refusals.has(name.refusal)) {
+            keys += format(keys.empty() ? "\"%1\"" : ", \"%1\"", name.key);
+        }
+    }
+    text += "\"refusals\": [" + keys + "]},\n";
+    return text;
 }
 
 std::string limitsObject(const server::Manager& manager) {
@@ -135,11 +147,11 @@ std::string lines(const std::vector<Element>& elements, Render render) {
 
 } // namespace
 
-std::string statusJson(const server::Manager& manager) {
+std::string statusJson(const server::Manager& manager, Requester requester) {
     StatusSnapshot snapshot = takeSnapshot(manager, SnapshotLimits{});
     std::string text = "{";
     text += systemObject(snapshot);
-    text += serviceObject(snapshot);
+    text += serviceObject(snapshot, requester);
     text += limitsObject(manager);
     text += statsObject(manager, snapshot);
     text += "\"currentSessions\": [\n";

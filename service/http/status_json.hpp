@@ -4,13 +4,15 @@
 // fixed, as tools that read the documents rely on it.
 #pragma once
 
+#include "service/http/status_snapshot.hpp"
 #include "service/server/manager.hpp"
 
 #include <string>
 
 namespace plexmill::http {
 
-std::string statusJson(const server::Manager& manager);
+// `requester` adds the allow list to the refusals when that client is not on it.
+std::string statusJson(const server::Manager& manager, Requester requester = std::nullopt);
 std::string serversJson(const server::Manager& manager);
 
 } // namespace plexmill::http

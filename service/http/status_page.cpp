@@ -44,6 +44,16 @@ std::string serviceRows(const server::Manager& manager, const StatusSnapshot& sn
     rows += statusRow("Version:", htmlText(tnw::util::versionText()));
     rows +=
         statusRow("Status:", snapshot.accepting ? "Accepting sessions" : "Not accepting sessions");
+    // Only while something refuses work, so a server that takes it shows the usual rows.
+    std::string reasons;
+    for (const server::RefusalName& name : server::refusalNames()) {
+        if (snapshot.refusals.has(name.refusal)) {
+            reasons += (reasons.empty() ? "" : ", ") + std::string(name.text);
+        }
+    }
+    if (!reasons.empty()) {
+        rows += statusRow("Refusals:", reasons);
+    }
     rows += statusRow("Port (TCP):", format("%1", manager.config.port));
     rows += statusRow("Broadcast port (UDP):", format("%1", manager.config.broadcastPort));
     return rows;
@@ -130,9 +140,10 @@ void lookUpPeers(const StatusSnapshot& snapshot, const std::vector<server::Cache
     tnw::util::NameResolver::lookupNames(addresses);
 }
 
-std::string body(const server::Manager& manager) {
+std::string body(const server::Manager& manager, Requester requester) {
     StatusSnapshot snapshot =
         takeSnapshot(manager, SnapshotLimits{kMaximumTableRows, kMaximumTableRows});
+    snapshot.refusals = server::refusalsFor(snapshot.refusals, requester);
     std::vector<server::CacheEntry> entries;
     if (!server::settings().nocache) {
         entries = cacheEntries(manager);
@@ -169,13 +180,13 @@ std::string body(const server::Manager& manager) {
 
 } // namespace
 
-std::string buildStatusPage(const server::Manager& manager) {
+std::string buildStatusPage(const server::Manager& manager, Requester requester) {
     std::string page = "<html><head><style type=\"text/css\">";
     page += styleSheet();
     page += "</style><link rel=\"icon\" type=\"image/png\" href=\"plexmon.ico\"/>"
             "<meta http-equiv=\"Content-type\" content=\"text/html;charset=UTF-8\"/></head>"
             "<title>Quorvex Plexmill</title><body>";
-    page += body(manager);
+    page += body(manager, requester);
     page += "</body></html>";
     return page;
 }

@@ -1,7 +1,6 @@
 #include "service/http/status_snapshot.hpp"
 
 #include "service/protocol/platform_name.hpp"
-#include "service/server/capacity.hpp"
 #include "service/server/settings.hpp"
 #include "util/name_resolution.hpp"
 #include "util/process.hpp"
@@ -40,7 +39,8 @@ StatusSnapshot takeSnapshot(const server::Manager& manager, SnapshotLimits limit
     // Outside the lock: these read files.
     static const tnw::util::Process self = tnw::util::Process::current();
     std::uint64_t workingSet = self.workingSet();
-    snapshot.accepting = server::isAccepting(manager);
+    snapshot.refusals = server::currentRefusals(manager);
+    snapshot.accepting = snapshot.refusals.empty();
     snapshot.memory = tnw::util::SystemInfo::memoryStatus();
     snapshot.cpuUsage = manager.cpuUsage.load();
     snapshot.now = tnw::util::Time::now();
@@ -60,6 +60,8 @@ StatusSnapshot takeSnapshot(const server::Manager& manager, SnapshotLimits limit
     snapshot.cacheTotalSize = manager.fileCache.totalSize();
     snapshot.cacheHits = manager.fileCache.hits();
     snapshot.cacheHitBytes = manager.fileCache.hitBytes();
+    snapshot.cacheEntries = manager.fileCache.entries().size();
+    snapshot.knownServers = manager.knownServers.size();
     copyFirst(manager.history, limits.history, snapshot.history);
     copyFirst(manager.recentRequests, limits.requests, snapshot.recentRequests);
     return snapshot;

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "service/server/manager.hpp"
+#include "service/server/refusals.hpp"
 #include "util/system_info.hpp"
 #include "util/time.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,9 @@ struct StatusSnapshot {
     // This process's working set plus the memory of every job session.
     std::uint64_t memoryInUse = 0;
     bool accepting = false;
+    // What keeps it from accepting, and the allow list once a document adds it for the client
+    // it is rendered for (server::refusalsFor).
+    server::Refusals refusals;
     double cpuUsage = 0.0; // 0..1
 
     // Every session in the list, job session or not.
@@ -43,6 +48,8 @@ struct StatusSnapshot {
     std::uint64_t cacheTotalSize = 0;
     std::uint64_t cacheHits = 0;
     std::uint64_t cacheHitBytes = 0;
+    std::size_t cacheEntries = 0;
+    std::size_t knownServers = 0;
 
     // In list order; sessions that are not job sessions are left out.
     std::vector<LiveSession> jobSessions;
@@ -51,6 +58,10 @@ struct StatusSnapshot {
     // Newest first, at most `requestLimit` of them.
     std::vector<server::RequestRecord> recentRequests;
 };
+
+// The client a document is rendered for (IPv4, host order), when there is one: the allow
+// list is judged for that address.
+using Requester = std::optional<std::uint32_t>;
 
 struct SnapshotLimits {
     std::size_t history = SIZE_MAX;

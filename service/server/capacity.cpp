@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/server/manager.hpp"
+#include "service/server/refusals.hpp"
 #include "service/server/settings.hpp"
 #include "util/clock.hpp"
 #include "util/console.hpp"
@@ -153,19 +154,7 @@ void reportRatingAtStart(bool serviceMode, bool quiet) {
 }
 
 bool isAccepting(const Manager& manager) {
-    if (manager.serviceMode() && manager.control().paused()) {
-        return false;
-    }
-    if (manager.countJobSessions() >= manager.config.maximumSessions) {
-        return false;
-    }
-    if (manager.cpuUsage.load() > 0.75) {
-        return false;
-    }
-    if (tnw::util::SystemInfo::memoryStatus().availablePhysical < manager.config.minimumSystemMemory) {
-        return false;
-    }
-    return isWithinAllowedTimes();
+    return currentRefusals(manager).empty();
 }
 
 void updateAcceptingState(const Manager& manager) {

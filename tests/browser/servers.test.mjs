@@ -194,6 +194,35 @@ describe('servers table', () => {
         assert.equal(rows[0].className, 'even');
     });
 
+    test('an availability that refuses work names its reasons in a translated tooltip',
+        async () => {
+            const tooltips = () => page.$$eval('#serverTable td[title]', (cells) =>
+                cells.map((cell) => [cell.textContent, cell.title]));
+            // Older servers send no reasons and an empty list names none: no tooltip either way.
+            servers[1].status.service.refusals = [];
+            await clock.at(1000);
+            assert.deepEqual(await tooltips(), []);
+
+            servers[2].status.service.refusals = ['sessionLimit', 'cpuUsage'];
+            // A client outside the allow list is told so while the server itself takes work;
+            // a reason this page does not know yet is shown as sent, escaped.
+            servers[0].status.service.refusals = ['allowList', 'future<b>'];
+            await clock.at(2000);
+            assert.deepEqual(await tooltips(), [
+                ['Busy', 'Session limit reached, CPU usage above threshold'],
+                ['Available', 'Address not on allow list, future<b>'],
+            ]);
+
+            await page.selectOption('#selectLanguage', 'de');
+            await clock.at(3000);
+            assert.deepEqual(await tooltips(), [
+                ['Ausgelastet', 'Sitzungslimit erreicht, CPU-Auslastung über dem Schwellwert'],
+                ['Verfügbar', 'Adresse nicht in der Zulassungsliste, future<b>'],
+            ]);
+            assert.equal(await page.$('#serverTable b'), null);
+            assert.deepEqual(page.errors, []);
+        });
+
     test('a server that never answered is shown as FAILED', async () => {
         servers[0].serverList.push({address: '127.0.0.6', revision: 42604, http: true});
         await clock.at(20001);  // the list is loaded again after 20 s

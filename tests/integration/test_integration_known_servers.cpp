@@ -78,9 +78,12 @@ TEST(KnownServers, LearnedFromAdvertisementsAndForgottenAfterSilence) {
         EXPECT_NE(document.find(entry(lan.address(host), http[host - 1])), std::string::npos)
             << document;
     }
-    // Each server with a page tells whether it takes work.
-    EXPECT_NE(statusPort(lan, 1, "/json/status.json").find("\"busy\": true}"), std::string::npos);
-    EXPECT_NE(statusPort(lan, 3, "/json/status.json").find("\"busy\": false}"), std::string::npos);
+    // Each server with a page tells whether it takes work, and why not.
+    EXPECT_NE(
+        statusPort(lan, 1, "/json/status.json").find("\"busy\": true,\"refusals\": [\"memory\"]}"),
+        std::string::npos);
+    EXPECT_NE(statusPort(lan, 3, "/json/status.json").find("\"busy\": false,\"refusals\": []}"),
+              std::string::npos);
 
     // The second server falls silent; after ten housekeeping ticks (300 s on the first
     // server's clock) its network-wide request is answered by the third only, and the

@@ -5,6 +5,9 @@
 const text = (value) => JSON.stringify(String(value));
 
 function render(value) {
+    if (Array.isArray(value)) {
+        return `[${value.map(render).join(', ')}]`;  // as the server writes "refusals"
+    }
     return typeof value === 'string' ? text(value) : String(value);
 }
 
@@ -18,7 +21,7 @@ function fields(object, keys) {
 
 const SYSTEM_KEYS = ['name', 'description', 'processors', 'os', 'availableMemory', 'totalMemory',
     'memoryInUse', 'rating'];
-const SERVICE_KEYS = ['runningSince', 'version', 'busy'];
+const SERVICE_KEYS = ['runningSince', 'version', 'busy', 'refusals'];
 const LIMITS_KEYS = ['sessionTimeout', 'minimumMemory', 'maximumDataSize', 'maximumSessions',
     'cache', 'cacheSize', 'cacheTimeout'];
 const STATS_KEYS = ['openSessions', 'totalSessions', 'cpuUsage', 'numberOfTCPRequests',
