@@ -99,17 +99,14 @@ std::string enterIncoming(Manager& manager,
     return {};
 }
 
-// The session's file stops being the cache's: it gets a copy of its own, and the cache's file
-// becomes read-only. Should the copy fail, the cache lets go of the file instead.
+// The session's file stops being the cache's: it gets a copy of its own, which its kernel may
+// write. Should the copy fail, the cache lets go of the file instead.
 void unshare(Manager& manager,
              const std::string& sessionFilePath,
              const std::string& stored,
              const std::string& checksum) {
     using namespace tnw::util;
     bool unshared = unshareFile(sessionFilePath) == 0;
-    if (unshared) {
-        makeReadOnly(stored);
-    }
     Lock lock(globalLock());
     manager.fileCache.settle(checksum, stored, unshared);
 }
@@ -146,10 +143,9 @@ void addFile(Manager& manager,
     if (incoming.path.empty()) {
         return;
     }
-    if (!incoming.shared) {
-        // Nothing else writes to the private copy, and from here on not even the server.
-        makeReadOnly(incoming.path);
-    }
+    // Nothing else writes to the cache's file, and from here on not even the server (a shared
+    // one is the session's file too, which the session leaves alone until it has its own).
+    makeReadOnly(incoming.path);
     ChecksumAndSize contents = known ? *received : fileChecksumAndSize(incoming.path);
     std::string stored;
     if (!contents.checksum.empty() && fileSize(incoming.path) == contents.size) {

@@ -22,10 +22,9 @@ public:
         // Pinned entries stay in the map unless their file was found changed and the entry
         // dropped; an entry entered again since is another file and keeps its own pins. (An
         // entry's identity may be taken afresh meanwhile, see FileCache::settle.)
-        if (CacheEntry* entry = cache_.find(checksum_); entry != nullptr && entry->stored &&
-                                                        stored_ &&
-                                                        entry->stored->isSameFile(*stored_) &&
-                                                        entry->pins > 0) {
+        if (CacheEntry* entry = cache_.find(checksum_);
+            entry != nullptr && entry->stored && stored_ && entry->stored->isSameFile(*stored_) &&
+            entry->pins > 0) {
             --entry->pins;
         }
     }

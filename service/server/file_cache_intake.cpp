@@ -34,17 +34,17 @@ void FileCacheIntake::stop() {
     }
 }
 
-std::shared_ptr<FileCacheIntake::Ticket> FileCacheIntake::submit(
-    std::string sessionFilePath,
-    PeerAddress source,
-    std::uint32_t sessionNumber,
-    std::optional<tnw::util::ChecksumAndSize> received) {
+std::shared_ptr<FileCacheIntake::Ticket>
+FileCacheIntake::submit(std::string sessionFilePath,
+                        PeerAddress source,
+                        std::uint32_t sessionNumber,
+                        std::optional<tnw::util::ChecksumAndSize> received) {
     auto ticket = std::make_shared<Ticket>();
     {
         std::lock_guard lock(mutex_);
         if (!stopping_ && thread_.joinable()) {
-            queue_.push_back(
-                Job{std::move(sessionFilePath), source, sessionNumber, std::move(received), ticket});
+            queue_.push_back(Job{
+                std::move(sessionFilePath), source, sessionNumber, std::move(received), ticket});
             queueChanged_.notify_all();
             return ticket;
         }

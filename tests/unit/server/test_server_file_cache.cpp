@@ -131,17 +131,23 @@ TEST_F(FileCacheTest, SameFileFromTwoSessionsIsStoredOnce) {
 TEST_F(FileCacheTest, AFileHashedOnReceiptIsEnteredAndTheSessionKeepsACopyOfItsOwn) {
     std::string session = sessionFile("session-1", "part.nc", "hello\n");
     bool released = false;
-    addFile(manager, session, kFirstPeer, 1, [&] {
-        // Released only once the session's name no longer stands for the cache's file.
-        released = true;
-        struct stat sessionStatus {};
-        struct stat storedStatus {};
-        ASSERT_EQ(::stat(session.c_str(), &sessionStatus), 0);
-        ASSERT_EQ(::stat(storedPath(kHelloChecksum).c_str(), &storedStatus), 0);
-        EXPECT_NE(sessionStatus.st_ino, storedStatus.st_ino);
-        EXPECT_EQ(sessionStatus.st_nlink, 1U);
-        EXPECT_EQ(storedStatus.st_nlink, 1U);
-    }, tnw::util::ChecksumAndSize{kHelloChecksum, 6});
+    addFile(
+        manager,
+        session,
+        kFirstPeer,
+        1,
+        [&] {
+            // Released only once the session's name no longer stands for the cache's file.
+            released = true;
+            struct stat sessionStatus {};
+            struct stat storedStatus {};
+            ASSERT_EQ(::stat(session.c_str(), &sessionStatus), 0);
+            ASSERT_EQ(::stat(storedPath(kHelloChecksum).c_str(), &storedStatus), 0);
+            EXPECT_NE(sessionStatus.st_ino, storedStatus.st_ino);
+            EXPECT_EQ(sessionStatus.st_nlink, 1U);
+            EXPECT_EQ(storedStatus.st_nlink, 1U);
+        },
+        tnw::util::ChecksumAndSize{kHelloChecksum, 6});
     EXPECT_TRUE(released);
     ASSERT_EQ(keys(), std::vector<std::string>{kHelloChecksum});
     {
@@ -508,9 +514,8 @@ TEST_F(FileCacheTest, ConcurrentAddsAndCopiesKeepTheTotalWithinTheCapacity) {
     manager.fileCache.setCapacity(3000);
     std::vector<std::string> files;
     for (int i = 0; i < 8; ++i) {
-        files.push_back(sessionFile("session-0",
-                                    numbered("f", i),
-                                    std::string(500 + 100 * i, static_cast<char>('a' + i))));
+        files.push_back(sessionFile(
+            "session-0", numbered("f", i), std::string(500 + 100 * i, static_cast<char>('a' + i))));
     }
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -557,7 +562,8 @@ TEST_F(FileCacheTest, IntakeLetsTheSessionGoOnOnceTheFileIsCopied) {
     for (;;) {
         {
             tnw::util::Lock lock(tnw::util::globalLock());
-            if (manager.fileCache.contains(kHelloChecksum, 6) || std::chrono::steady_clock::now() > end) {
+            if (manager.fileCache.contains(kHelloChecksum, 6) ||
+                std::chrono::steady_clock::now() > end) {
                 break;
             }
         }
@@ -570,7 +576,8 @@ TEST_F(FileCacheTest, IntakeLetsTheSessionGoOnOnceTheFileIsCopied) {
 }
 
 TEST_F(FileCacheTest, IntakeNotRunningDropsFilesAtOnce) {
-    auto ticket = manager.fileCacheIntake.submit(sessionFile("session-1", "part.nc", "hello\n"), kFirstPeer, 1);
+    auto ticket = manager.fileCacheIntake.submit(
+        sessionFile("session-1", "part.nc", "hello\n"), kFirstPeer, 1);
     ticket->waitUntilCopied();
     EXPECT_TRUE(keys().empty());
     EXPECT_TRUE(storedFiles().empty());

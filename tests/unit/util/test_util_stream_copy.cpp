@@ -1,18 +1,18 @@
 #include "tests/support/temp_folder.hpp"
 #include "util/exception.hpp"
 #include "util/file_stream.hpp"
+#include "util/overlapped_copy.hpp"
 #include "util/pipe.hpp"
 #include "util/sha256_output_stream.hpp"
-#include "util/overlapped_copy.hpp"
 #include "util/stream_copy.hpp"
 
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
-#include <unistd.h>
 
 namespace tnw::util {
 namespace {
