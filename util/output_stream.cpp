@@ -37,11 +37,7 @@ ssize_t writeRetrying(int fd, const void* buffer, std::size_t size, int& failure
 
 ssize_t writeWithoutSigpipe(int fd, const void* buffer, std::size_t size, int& failure) {
     SigpipeGuard guard;
-    ssize_t written = writeRetrying(fd, buffer, size, failure);
-    if (failure == EPIPE) {
-        guard.brokenPipe();
-    }
-    return written;
+    return writeRetrying(fd, buffer, size, failure);
 }
 
 } // namespace

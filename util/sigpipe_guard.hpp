@@ -8,21 +8,19 @@
 
 namespace tnw::util {
 
-// SIGPIPE is blocked on this thread while the guard lives, and a SIGPIPE the guarded call
-// raised (say so with brokenPipe) is taken off again, so the caller sees EPIPE. Nothing changes
-// for the rest of the process.
+// SIGPIPE is blocked on this thread while the guard lives, and one that the guarded calls raised
+// is taken off again, so the caller sees EPIPE (or, when a send took some bytes before the
+// peer went, the count). Nothing changes for the rest of the process.
 class SigpipeGuard {
 public:
     SigpipeGuard() {
         sigemptyset(&pipeOnly_);
         sigaddset(&pipeOnly_, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
-        sigset_t pending;
-        sigpending(&pending);
-        alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+        alreadyPending_ = isPending();
     }
     ~SigpipeGuard() {
-        if (raised_ && !alreadyPending_) {
+        if (!alreadyPending_ && isPending()) {
             timespec zero{};
             while (sigtimedwait(&pipeOnly_, nullptr, &zero) < 0 && errno == EINTR) {
             }
@@ -31,13 +29,17 @@ public:
     }
     SigpipeGuard(const SigpipeGuard&) = delete;
     SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-    void brokenPipe() { raised_ = true; }
 
 private:
+    static bool isPending() {
+        sigset_t pending;
+        sigpending(&pending);
+        return sigismember(&pending, SIGPIPE) == 1;
+    }
+
     sigset_t pipeOnly_{};
     sigset_t previous_{};
     bool alreadyPending_ = false;
-    bool raised_ = false;
 };
 
 } // namespace tnw::util

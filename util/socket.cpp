@@ -359,9 +359,6 @@ std::size_t Socket::spliceFrom(const Handle& pipe, std::size_t size) {
             moved = ::splice(
                 pipe.fd(), nullptr, fd, nullptr, std::min(size, kMaxTransfer), SPLICE_F_MOVE);
             failure = moved < 0 ? errno : 0;
-            if (failure == EPIPE) {
-                guard.brokenPipe();
-            }
         }
         if (moved >= 0) {
             impl_->bytesWritten.fetch_add(static_cast<std::uint64_t>(moved));

@@ -124,10 +124,13 @@ bool interruptTaken(pid_t pid) {
 
 // A thread of `pid` is blocked in a send: a socket of its has no room left.
 bool sendBlocked(pid_t pid) {
+    // The kernel relay moves output with splice, everything else sends.
     const std::string sending = std::to_string(SYS_sendto) + " ";
+    const std::string splicing = std::to_string(SYS_splice) + " ";
     return std::ranges::any_of(threadsOf(pid), [&](const auto& thread) {
         // The system call the thread waits in, with its arguments.
-        return readText(thread / "syscall").starts_with(sending);
+        std::string call = readText(thread / "syscall");
+        return call.starts_with(sending) || call.starts_with(splicing);
     });
 }
 
