@@ -48,9 +48,12 @@ def main():
     idle = []
     print(f"{'idle sessions':>14} {'wall ms/session':>16} {'server cpu ms/session':>22}")
     baseline = None
-    for count in (10, 100, 1000, 10000):
+    for count in (10, 100, 1000, 5000, 10000):
         while len(idle) < count:
-            idle.append(admitted_session())
+            try:
+                idle.append(admitted_session())
+            except (OSError, SystemExit) as failure:
+                raise SystemExit(f"idle session {len(idle) + 1} failed: {failure}")
         cpu_before = cpu_seconds(server)
         start = time.perf_counter()
         for _ in range(fresh):
