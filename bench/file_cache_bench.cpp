@@ -74,21 +74,27 @@ bool reflinkWorks(const std::string& folder) {
     return cloned;
 }
 
-// The best of kRounds runs in GB/s; the target is deleted after each run.
+// The best of kRounds runs in GB/s; the target is deleted after each run. Each run starts
+// with no dirty pages, so none pays for the write-back of another.
 double bestRate(const char* name, const std::string& target, const std::function<bool()>& copy) {
     double best = 0;
+    double fastest = 0;
     for (int round = 0; round < kRounds; ++round) {
         tnw::util::removeFile(target);
+        ::sync();
         auto start = Clock::now();
         if (!copy() || tnw::util::fileSize(target) != kFileSize) {
             std::fprintf(stderr, "%s failed\n", name);
             std::exit(1);
         }
         double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        best = std::max(best, static_cast<double>(kFileSize) / seconds / 1e9);
+        if (best < static_cast<double>(kFileSize) / seconds / 1e9) {
+            best = static_cast<double>(kFileSize) / seconds / 1e9;
+            fastest = seconds;
+        }
     }
     tnw::util::removeFile(target);
-    std::printf("%-28s %6.2f GB/s\n", name, best);
+    std::printf("%-28s %6.2f GB/s (1 GiB in %.1f ms)\n", name, best, fastest * 1000);
     return best;
 }
 
@@ -124,6 +130,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("%-28s %6.2f GB/s\n", "addFile (checksum + copy)", kFileSize / seconds / 1e9);
+    // As FILE hands it over: hashed on receipt, entered under a second name, then the session
+    // file gets its own copy. Into a fresh cache, or there would be nothing to do.
+    {
+        Manager received;
+        received.fileCache.reset(tnw::util::joinPath(folder, "cache-received"));
+        tnw::util::ChecksumAndSize contents{checksum, kFileSize};
+        ::sync();
+        auto begin = Clock::now();
+        addFile(received, source, {}, 0, {}, contents);
+        std::chrono::duration<double> entered = Clock::now() - begin;
+        std::printf(
+            "%-28s %6.2f GB/s\n", "addFile (hashed on receipt)", kFileSize / entered.count() / 1e9);
+    }
 
     double cached = bestRate("copyCachedFile", target, [&] {
         return copyCachedFile(manager, checksum, kFileSize, target) == CachedCopy::Copied;

@@ -43,6 +43,12 @@ netns_one_host bash -c '
   for _ in $(seq 100); do "$plexmilld" --status --quiet | grep -q " running" && break; sleep 0.1; done
   settle
   read -r file ready cached_in < <(python3 "$probe" file 7387 "$work/big.dat" "$checksum")
+  # The FILE session ends once the cache has handed it a copy of its own of the file; the copy
+  # that follows starts, as cp does, with nothing else going on.
+  for _ in $(seq 600); do
+    compgen -G "$TMPDIR/Quorvex Plexmill/session-*" >/dev/null || break
+    sleep 0.1
+  done
   settle
   cached=$(python3 "$probe" cached 7387 "$work/big.dat" "$checksum")
   kill -INT "$server"; wait "$server" || true

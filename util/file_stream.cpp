@@ -89,6 +89,12 @@ std::uint64_t FileInputStream::read(void* buffer, std::uint64_t size) {
     return static_cast<std::uint64_t>(got);
 }
 
+void FileInputStream::adviseSequential() {
+    if (handle_.isValid()) {
+        ::posix_fadvise(handle_.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+}
+
 std::uint64_t FileInputStream::seek(std::int64_t offset, int origin) {
     return seekHandle(handle_, offset, origin);
 }

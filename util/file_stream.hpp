@@ -27,6 +27,9 @@ public:
     std::uint64_t seek(std::int64_t offset, int origin) override;
     // The size when the file was opened.
     std::uint64_t getSize() const override { return size_; }
+    // Tells the system the file will be read once from start to end, so it reads further
+    // ahead. Only a hint: nothing happens when it is not taken.
+    void adviseSequential();
 
 private:
     std::uint64_t size_ = 0;

@@ -22,6 +22,13 @@ std::uint32_t copyFile(const std::string& from, const std::string& to, bool over
 // Copies an open file, its descriptor still at the start, into a new file `to` (an existing name
 // fails, 80); the target gets the times of the source and the permissions of any new file.
 std::uint32_t copyOpenFile(const Handle& source, const std::string& to);
+// A second name `to` for the file `from` (a hard link: the same file, no bytes copied); an
+// existing `to` fails (80), and so do names on two file systems.
+std::uint32_t linkFile(const std::string& from, const std::string& to);
+// Gives the name `path` a file of its own: a copy of the file it names (contents and times,
+// the permissions of a new file) takes the name in one rename, while other names of the old
+// file keep it unchanged. A link at `path` is not followed; a failure leaves the name as it was.
+std::uint32_t unshareFile(const std::string& path);
 // Leaves the owner alone able to read the file, and nobody to write it; a link is not followed.
 std::uint32_t makeReadOnly(const std::string& path);
 // Replaces `to` atomically when it exists; both must be on one file system.

@@ -1,6 +1,7 @@
 #include "util/output_stream.hpp"
 
 #include "util/exception.hpp"
+#include "util/sigpipe_guard.hpp"
 #include "util/windows_error.hpp"
 
 #include <algorithm>
@@ -25,38 +26,6 @@ constexpr std::uint64_t kLargestTransfer = 0xFFFFFFFFU;
     raise(IOException(code));
 }
 
-// Keeps a write to a pipe whose reader has gone from killing the process: SIGPIPE is blocked
-// on this thread for the write and a SIGPIPE the write raised is taken off again, so the
-// caller sees EPIPE. Nothing changes for the rest of the process.
-class SigpipeGuard {
-public:
-    SigpipeGuard() {
-        sigemptyset(&pipeOnly_);
-        sigaddset(&pipeOnly_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
-        sigset_t pending;
-        sigpending(&pending);
-        alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
-    }
-    ~SigpipeGuard() {
-        if (raised_ && !alreadyPending_) {
-            timespec zero{};
-            while (sigtimedwait(&pipeOnly_, nullptr, &zero) < 0 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-    void brokenPipe() { raised_ = true; }
-
-private:
-    sigset_t pipeOnly_{};
-    sigset_t previous_{};
-    bool alreadyPending_ = false;
-    bool raised_ = false;
-};
-
 ssize_t writeRetrying(int fd, const void* buffer, std::size_t size, int& failure) {
     ssize_t written = 0;
     do {
@@ -68,11 +37,7 @@ ssize_t writeRetrying(int fd, const void* buffer, std::size_t size, int& failure
 
 ssize_t writeWithoutSigpipe(int fd, const void* buffer, std::size_t size, int& failure) {
     SigpipeGuard guard;
-    ssize_t written = writeRetrying(fd, buffer, size, failure);
-    if (failure == EPIPE) {
-        guard.brokenPipe();
-    }
-    return written;
+    return writeRetrying(fd, buffer, size, failure);
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include "util/exception.hpp"
 #include "util/windows_error.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +22,18 @@ std::uint32_t Pipe::create(bool inheritable) {
     read_ = Handle(ends[0]);
     write_ = Handle(ends[1]);
     return 0;
+}
+
+std::size_t Pipe::setCapacity(std::size_t bytes) {
+    const Handle& end = read_.isValid() ? read_ : write_;
+    if (!end.isValid()) {
+        return 0;
+    }
+    int wanted = static_cast<int>(std::min<std::size_t>(bytes, INT_MAX));
+    // Above the system's cap the request fails as a whole: the buffer it had stays.
+    ::fcntl(end.fd(), F_SETPIPE_SZ, wanted);
+    int size = ::fcntl(end.fd(), F_GETPIPE_SZ);
+    return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
 PipeInputStream::PipeInputStream(Pipe& pipe) : HandleInputStream(std::move(pipe.readEnd())) {

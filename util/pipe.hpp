@@ -4,6 +4,7 @@
 #include "util/handle.hpp"
 #include "util/input_stream.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tnw::util {
@@ -14,6 +15,11 @@ public:
     // Process::start gets its redirected ends either way. Returns 0 or the Windows error number;
     // 183 when this Pipe already holds an open end.
     std::uint32_t create(bool inheritable);
+
+    // Asks for a buffer of at least `bytes`, so that a writer faster than its reader blocks
+    // less often; the system rounds up and caps what an unprivileged process may ask for.
+    // Returns the buffer's size afterwards, 0 when the pipe has no open end.
+    std::size_t setCapacity(std::size_t bytes);
 
     Handle& readEnd() { return read_; }
     Handle& writeEnd() { return write_; }

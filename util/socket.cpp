@@ -2,6 +2,7 @@
 
 #include "util/clock.hpp"
 #include "util/exception.hpp"
+#include "util/sigpipe_guard.hpp"
 #include "util/windows_error.hpp"
 
 #include <algorithm>
@@ -341,6 +342,41 @@ std::size_t Socket::sendWithin(const void* buffer, std::size_t size, std::uint32
         if (!waitForDescriptor(fd, POLLOUT, timeout)) {
             raise(IOTimedOutException(error::kTimedOut));
         }
+    }
+}
+
+std::size_t Socket::spliceFrom(const Handle& pipe, std::size_t size) {
+    for (;;) {
+        int fd = this->fd();
+        if (fd < 0) {
+            raise(IOException(windowsError(EBADF)));
+        }
+        ssize_t moved = 0;
+        int failure = 0;
+        {
+            // Unlike send, splice has no flag that keeps a peer that has gone from raising it.
+            SigpipeGuard guard;
+            moved = ::splice(
+                pipe.fd(), nullptr, fd, nullptr, std::min(size, kMaxTransfer), SPLICE_F_MOVE);
+            failure = moved < 0 ? errno : 0;
+        }
+        if (moved >= 0) {
+            impl_->bytesWritten.fetch_add(static_cast<std::uint64_t>(moved));
+            if (auto* counters = pipe.impl()) {
+                counters->bytesRead.fetch_add(static_cast<std::uint64_t>(moved));
+            }
+            return static_cast<std::size_t>(moved);
+        }
+        if (failure == EINTR) {
+            continue;
+        }
+        std::uint32_t code = transferError(failure, fd, impl_->sendShutDown_);
+        if (code != error::kWouldBlock) {
+            raiseStreamError(code);
+        }
+        // A non-blocking socket without room: the pipe end is blocking, so it was the socket.
+        SendWait waiting(impl_->sendWaitingSince_);
+        waitForDescriptor(fd, POLLOUT, kInfinite);
     }
 }
 

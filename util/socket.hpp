@@ -122,6 +122,12 @@ public:
     // (when size > 0), or IOTimedOutException 10060. Blocking or not, the call never waits
     // longer than that.
     std::size_t sendWithin(const void* buffer, std::size_t size, std::uint32_t timeout);
+    // Moves at most `size` bytes that wait in a pipe's read end straight into the socket,
+    // without passing them through this process (splice): the bytes moved, at least one, or 0
+    // when every writer of the pipe has gone and it is empty. Waits for room as long as it
+    // takes and throws as send does (a failing pipe: IOException with its number). Meant for
+    // a caller that knows the pipe holds data: with none it waits for some.
+    std::size_t spliceFrom(const Handle& pipe, std::size_t size);
     // Waits at most `timeout` for data (or the end of the stream), then receives as receive
     // does; IOTimedOutException 10060 when nothing came in time. For blocking sockets.
     std::size_t receiveWithin(void* buffer, std::size_t size, std::uint32_t timeout);

@@ -31,6 +31,10 @@ bool isWaiting(const SessionState& session) {
 // the most of them (the session list is in order of arrival).
 void makeRoomForWaitingConnection(Manager& manager) {
     tnw::util::Lock lock(tnw::util::globalLock());
+    // Waiting sessions are a part of the unadmitted ones: with fewer of those there is room.
+    if (manager.unadmittedSessions < kWaitingConnectionLimit) {
+        return;
+    }
     std::map<std::uint32_t, std::size_t> waitingFrom;
     std::size_t waiting = 0;
     for (const auto& session : manager.sessions) {

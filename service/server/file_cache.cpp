@@ -7,6 +7,7 @@ namespace plexmill::server {
 
 bool FileCache::reset(const std::string& folder) {
     entries_.clear();
+    useOrder_.clear();
     totalSize_ = 0;
     hits_ = 0;
     hitBytes_ = 0;
@@ -43,7 +44,31 @@ bool FileCache::containsIntact(const std::string& checksum, std::uint64_t size) 
 }
 
 bool FileCache::isIntact(const CacheEntry& entry) {
-    return entry.stored.has_value() && tnw::util::fileIdentity(entry.path) == entry.stored;
+    if (!entry.stored) {
+        return false;
+    }
+    auto now = tnw::util::fileIdentity(entry.path);
+    if (!now) {
+        return false;
+    }
+    if (entry.sharedWithSession) {
+        return now->isSameFile(*entry.stored) && now->size == entry.stored->size &&
+               now->modified == entry.stored->modified;
+    }
+    return *now == *entry.stored;
+}
+
+void FileCache::settle(const std::string& checksum, const std::string& path, bool unshared) {
+    CacheEntry* entry = find(checksum);
+    if (entry == nullptr || entry->path != path || !entry->sharedWithSession) {
+        return;
+    }
+    if (!unshared || !isIntact(*entry)) {
+        drop(checksum);
+        return;
+    }
+    entry->stored = tnw::util::fileIdentity(path);
+    entry->sharedWithSession = false;
 }
 
 CacheEntry* FileCache::find(const std::string& checksum) {
@@ -52,6 +77,8 @@ CacheEntry* FileCache::find(const std::string& checksum) {
 }
 
 void FileCache::touch(CacheEntry& entry, tnw::util::Time now) {
+    useOrder_.erase({entry.lastUse, entry.checksum});
+    useOrder_.emplace(now, entry.checksum);
     entry.lastUse = now;
     ++entry.hits;
     ++hits_;
@@ -70,7 +97,9 @@ void FileCache::insert(const std::string& checksum,
             return;
         }
         totalSize_ -= entry.size;
+        useOrder_.erase({entry.lastUse, checksum});
     }
+    useOrder_.emplace(time, checksum);
     entry.checksum = checksum;
     entry.lastUse = time;
     entry.size = size;
@@ -78,6 +107,7 @@ void FileCache::insert(const std::string& checksum,
     entry.source = source;
     entry.hits = 0;
     entry.stored = tnw::util::fileIdentity(path);
+    entry.sharedWithSession = false;
     totalSize_ += size;
 }
 
@@ -88,8 +118,7 @@ void FileCache::remove(const std::string& checksum) {
     }
     // A file that cannot be deleted is forgotten all the same: the next start wipes the folder.
     tnw::util::removeFile(found->second.path);
-    totalSize_ -= found->second.size;
-    entries_.erase(found);
+    forget(found);
 }
 
 void FileCache::drop(const std::string& checksum) {
@@ -98,16 +127,21 @@ void FileCache::drop(const std::string& checksum) {
         return;
     }
     tnw::util::removeFile(found->second.path);
-    totalSize_ -= found->second.size;
-    entries_.erase(found);
+    forget(found);
+}
+
+void FileCache::forget(std::map<std::string, CacheEntry>::iterator entry) {
+    totalSize_ -= entry->second.size;
+    useOrder_.erase({entry->second.lastUse, entry->first});
+    entries_.erase(entry);
 }
 
 void FileCache::expire(tnw::util::Time now) {
-    for (auto position = entries_.begin(); position != entries_.end();) {
-        const CacheEntry& entry = (position++)->second;
-        if (entry.pins == 0 && entry.lastUse.value() + kLifetime < now.value()) {
-            remove(std::string(entry.checksum));
-        }
+    // Oldest first: the walk ends at the first entry still in use.
+    for (auto position = useOrder_.begin();
+         position != useOrder_.end() && position->first.value() + kLifetime < now.value();) {
+        const std::string checksum = (position++)->second;
+        remove(checksum);
     }
 }
 
@@ -125,8 +159,7 @@ bool FileCache::enter(const std::string& checksum,
         }
         // An entry of another size gives way to the new copy, as insert would replace it: its
         // file is not deleted, since the new copy may stand at the same path.
-        totalSize_ -= existing->size;
-        entries_.erase(checksum);
+        forget(entries_.find(checksum));
     }
     if (!makeRoom(size)) {
         return false;
@@ -137,17 +170,15 @@ bool FileCache::enter(const std::string& checksum,
 
 bool FileCache::makeRoom(std::uint64_t size) {
     while (totalSize_ > capacity_ || size > capacity_ - totalSize_) {
-        // The map runs in checksum order, so the first of equal last uses is kept.
-        const CacheEntry* oldest = nullptr;
-        for (const auto& [checksum, entry] : entries_) {
-            if (entry.pins == 0 && (oldest == nullptr || entry.lastUse < oldest->lastUse)) {
-                oldest = &entry;
-            }
+        // The use order breaks equal last uses by checksum; pinned entries are passed over.
+        auto oldest = useOrder_.begin();
+        while (oldest != useOrder_.end() && entries_.at(oldest->second).pins > 0) {
+            ++oldest;
         }
-        if (oldest == nullptr) {
+        if (oldest == useOrder_.end()) {
             return false;
         }
-        remove(std::string(oldest->checksum));
+        remove(std::string(oldest->second));
     }
     return true;
 }

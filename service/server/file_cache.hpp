@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 namespace plexmill::server {
 
@@ -34,6 +36,10 @@ struct CacheEntry {
     std::uint32_t pins = 0; // copies being made from the stored file right now
     // The stored file as it was entered; none when it could not be read then.
     std::optional<tnw::util::FileIdentity> stored;
+    // The stored file is still also the session file it was received as, until that session
+    // has a copy of its own (settle): the name going from it moves its change time, which
+    // does not count against it until then. Nothing writes the session file meanwhile.
+    bool sharedWithSession = false;
 };
 
 class FileCache {
@@ -67,6 +73,11 @@ public:
                 const std::string& path,
                 PeerAddress source);
     void remove(const std::string& checksum);
+    // The session that shared the entry's stored file (sharedWithSession) has its own copy
+    // now, or could not get one (`unshared` false): the entry then goes, since the session's
+    // kernel could write to it; otherwise its identity is taken afresh, if it is still the
+    // file that was entered. An entry no longer at `path` is another one and stays as it is.
+    void settle(const std::string& checksum, const std::string& path, bool unshared);
     // Forgets the entry whatever its pins and deletes what stands at its path: for an entry whose
     // stored file was changed behind the server's back.
     void drop(const std::string& checksum);
@@ -89,10 +100,15 @@ public:
 private:
     // Evicts unpinned entries until `size` bytes fit beside the rest; false when they do not.
     bool makeRoom(std::uint64_t size);
+    // Takes the entry out of the map and the use order; its file stays.
+    void forget(std::map<std::string, CacheEntry>::iterator entry);
 
     std::uint64_t capacity_ = kCapacity;
     std::string folder_;
     std::map<std::string, CacheEntry> entries_;
+    // Every entry by last use, then checksum: eviction and expiry take the oldest first
+    // without a walk over the whole cache.
+    std::set<std::pair<tnw::util::Time, std::string>> useOrder_;
     std::uint64_t totalSize_ = 0;
     std::uint64_t hits_ = 0;
     std::uint64_t hitBytes_ = 0;

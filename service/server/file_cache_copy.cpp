@@ -20,9 +20,11 @@ public:
     ~Pin() {
         tnw::util::Lock lock(tnw::util::globalLock());
         // Pinned entries stay in the map unless their file was found changed and the entry
-        // dropped; an entry entered again since is another one and keeps its own pins.
+        // dropped; an entry entered again since is another file and keeps its own pins. (An
+        // entry's identity may be taken afresh meanwhile, see FileCache::settle.)
         if (CacheEntry* entry = cache_.find(checksum_);
-            entry != nullptr && entry->stored == stored_ && entry->pins > 0) {
+            entry != nullptr && entry->stored && stored_ && entry->stored->isSameFile(*stored_) &&
+            entry->pins > 0) {
             --entry->pins;
         }
     }

@@ -34,14 +34,17 @@ void FileCacheIntake::stop() {
     }
 }
 
-std::shared_ptr<FileCacheIntake::Ticket> FileCacheIntake::submit(std::string sessionFilePath,
-                                                                 PeerAddress source,
-                                                                 std::uint32_t sessionNumber) {
+std::shared_ptr<FileCacheIntake::Ticket>
+FileCacheIntake::submit(std::string sessionFilePath,
+                        PeerAddress source,
+                        std::uint32_t sessionNumber,
+                        std::optional<tnw::util::ChecksumAndSize> received) {
     auto ticket = std::make_shared<Ticket>();
     {
         std::lock_guard lock(mutex_);
         if (!stopping_ && thread_.joinable()) {
-            queue_.push_back(Job{std::move(sessionFilePath), source, sessionNumber, ticket});
+            queue_.push_back(Job{
+                std::move(sessionFilePath), source, sessionNumber, std::move(received), ticket});
             queueChanged_.notify_all();
             return ticket;
         }
@@ -67,8 +70,13 @@ void FileCacheIntake::run(Manager& manager) {
             queue_.pop_front();
         }
         try {
-            addFile(manager, job.sessionFilePath, job.source, job.sessionNumber,
-                    [&job] { job.ticket->markCopied(); });
+            addFile(
+                manager,
+                job.sessionFilePath,
+                job.source,
+                job.sessionNumber,
+                [&job] { job.ticket->markCopied(); },
+                job.received);
         } catch (...) {
             // The file is simply not cached; the session must not wait for it for ever.
         }

@@ -6,12 +6,14 @@
 #pragma once
 
 #include "service/server/records.hpp"
+#include "util/checksum.hpp"
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -46,14 +48,19 @@ public:
     // marked copied, as nothing will read them) and joins the thread.
     void stop();
 
-    // Queues the session's file. Without a running thread the file is dropped at once.
-    std::shared_ptr<Ticket> submit(std::string sessionFilePath, PeerAddress source, std::uint32_t sessionNumber);
+    // Queues the session's file, with the checksum and size of the bytes as received when the
+    // session hashed them (see addFile). Without a running thread the file is dropped at once.
+    std::shared_ptr<Ticket> submit(std::string sessionFilePath,
+                                   PeerAddress source,
+                                   std::uint32_t sessionNumber,
+                                   std::optional<tnw::util::ChecksumAndSize> received = {});
 
 private:
     struct Job {
         std::string sessionFilePath;
         PeerAddress source;
         std::uint32_t sessionNumber = 0;
+        std::optional<tnw::util::ChecksumAndSize> received;
         std::shared_ptr<Ticket> ticket;
     };
 

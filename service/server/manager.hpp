@@ -100,6 +100,9 @@ public:
     // Guarded by the global lock.
     bool sessionsChanged = true;
     std::vector<std::shared_ptr<SessionState>> sessions;
+    // Of those, the ones not admitted yet: the accept loop looks for waiting connections only
+    // when there may be too many, not with every connection.
+    std::size_t unadmittedSessions = 0;
     std::deque<SessionRecord> history;
     std::uint32_t totalSessions = 0;
     Statistics statistics;

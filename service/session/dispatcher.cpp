@@ -46,6 +46,9 @@ constexpr std::uint32_t kGreetingTimeout = 10'000'000;
 
 void markAdmitted(Session& session) {
     tnw::util::Lock lock(tnw::util::globalLock());
+    if (!session.admitted && session.server().unadmittedSessions > 0) {
+        --session.server().unadmittedSessions;
+    }
     session.admitted = true;
 }
 

@@ -30,7 +30,11 @@ namespace {
 using tnw::util::globalLock;
 using tnw::util::Lock;
 
-constexpr std::size_t kRelayBuffer = 65536;
+// The most the relay hands the client in one piece.
+constexpr std::size_t kRelayPiece = 65536;
+// The kernel's output pipe: room for a burst of output while the relay waits on a client that
+// is catching up, so the kernel keeps computing instead of blocking on every 64 KiB.
+constexpr std::size_t kOutputPipeCapacity = 1024 * 1024;
 // A silent kernel must not keep abort, the time-out and the statistics waiting: the relay
 // looks at them at least this often.
 constexpr std::uint32_t kRelayWait = 250'000;          // microseconds
@@ -244,6 +248,7 @@ bool KernelRelay::start(const std::string& folder, const std::string& jobFile) {
         sessionError(session_, "Failed to create CAM kernel output stream.");
         return false;
     }
+    output_.setCapacity(kOutputPipeCapacity);
     if (input_.create(false) != 0) {
         sessionError(session_, "Failed to create CAM kernel input stream.");
         return false;
@@ -286,7 +291,6 @@ bool KernelRelay::start(const std::string& folder, const std::string& jobFile) {
 
 bool KernelRelay::relay() {
     const auto& options = server::settings();
-    std::unique_ptr<char[]> buffer(new char[kRelayBuffer]);
     std::uint64_t start = tnw::util::monotonicMicroseconds();
     std::uint64_t now = start;
     std::uint64_t nextStatus = 0;
@@ -309,11 +313,11 @@ bool KernelRelay::relay() {
                 nextPriority = now + kPriorityInterval;
             }
             if (tnw::util::waitForHandle(stream_->handle(), kRelayWait)) {
-                std::uint64_t got = stream_->read(buffer.get(), kRelayBuffer);
-                if (got == 0) {
-                    updateStatistics();
+                // The piece goes from the pipe to the client without a copy through this
+                // process; an empty pipe that reads as ready has lost its last writer.
+                if (connection_.spliceFrom(stream_->handle(), kRelayPiece) == 0) {
+                    tnw::util::raise(tnw::util::EndOfStreamException());
                 }
-                connection_.sendText(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
             } else if (!kernel_.isRunning()) {
                 // The kernel has ended and nothing is left to read, but something it started
                 // still holds its output: the run is over, and so is that leftover.

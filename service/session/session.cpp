@@ -153,6 +153,13 @@ std::size_t Session::sendSome(const void* buffer, std::size_t size) {
     return connection_.sendWithin(buffer, size, sendTimeout_);
 }
 
+std::size_t Session::spliceFrom(const tnw::util::Handle& pipe, std::size_t size) {
+    if (!connection_.isValid()) {
+        tnw::util::raise(tnw::util::IOException("Not connection."));
+    }
+    return connection_.spliceFrom(pipe, size);
+}
+
 std::size_t Session::receiveSome(void* buffer, std::size_t size) {
     return connection_.receive(buffer, size);
 }

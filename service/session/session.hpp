@@ -63,6 +63,11 @@ public:
     // as it takes). The session's own thread changes it.
     std::uint32_t sendTimeout() const { return sendTimeout_; }
     void setSendTimeout(std::uint32_t timeout) { sendTimeout_ = timeout; }
+    // One move of at most `size` bytes of a pipe's waiting output to the client, inside the
+    // system: the bytes moved, 0 once the pipe is empty and has no writer. Waits for the client
+    // to make room as long as it takes (the kernel relay has its own rule for a client that
+    // stops reading); throws as sendText does.
+    std::size_t spliceFrom(const tnw::util::Handle& pipe, std::size_t size);
     // One receive for bulk data: the bytes read, 0 when the peer closed its side.
     std::size_t receiveSome(void* buffer, std::size_t size);
     // Half-closes the sending side: the client sees the end of the server's data.

@@ -12,6 +12,9 @@ void endSession(server::Manager& manager, Session& session, tnw::util::Time now)
     // Leaving the list comes first: a server that stops waits for the list to empty.
     std::erase_if(manager.sessions, [&](const auto& listed) { return listed.get() == &session; });
     manager.sessionsChanged = true;
+    if (!session.admitted && manager.unadmittedSessions > 0) {
+        --manager.unadmittedSessions;
+    }
     if (session.terminated && !session.disconnected) {
         ++manager.statistics.failures;
         manager.statistics.lastFailure = now;

@@ -24,6 +24,7 @@ createSession(server::Manager& manager, tnw::util::Socket connection, server::Pe
     auto session = std::make_shared<Session>(manager, std::move(connection), peer);
     tnw::util::Lock lock(tnw::util::globalLock());
     manager.sessions.push_back(session);
+    ++manager.unadmittedSessions;
     return session;
 }
 

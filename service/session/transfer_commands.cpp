@@ -14,9 +14,11 @@
 #include "service/session/uploaded_kernels.hpp"
 #include "util/exception.hpp"
 #include "util/file_stream.hpp"
+#include "util/checksum.hpp"
 #include "util/files.hpp"
 #include "util/format.hpp"
 #include "util/private_folder.hpp"
+#include "util/sha256_output_stream.hpp"
 #include "util/sync.hpp"
 
 namespace plexmill::session {
@@ -48,9 +50,13 @@ bool isValidFileName(const std::string& name) {
     return true;
 }
 
-// Receives `size` bytes from the client into the file (created or overwritten). A partly
-// written file stays where it is; the session folder goes with the session.
-bool receiveFile(Session& session, const std::string& path, std::uint64_t size) {
+// Receives `size` bytes from the client into the file (created or overwritten), and into
+// `digest` when given. A partly written file stays where it is; the session folder goes with
+// the session.
+bool receiveFile(Session& session,
+                 const std::string& path,
+                 std::uint64_t size,
+                 tnw::util::SHA256OutputStream* digest = nullptr) {
     try {
         tnw::util::FileOutputStream file(path, tnw::util::LinkPolicy::Refuse);
         std::unique_ptr<char[]> buffer(new char[kReceiveBuffer]);
@@ -68,6 +74,9 @@ bool receiveFile(Session& session, const std::string& path, std::uint64_t size) 
                     return false;
                 }
                 written += static_cast<std::size_t>(step);
+            }
+            if (digest != nullptr) {
+                digest->write(buffer.get(), got);
             }
             size -= got;
         }
@@ -185,14 +194,18 @@ void handleFile(Session& session) {
         return;
     }
     std::string path = tnw::util::joinPath(session.folder, file.name);
-    if (!receiveFile(session, path, *file.size)) {
+    bool caching = !server::settings().nocache;
+    // Hashed as it arrives, the file need not be read again for the cache's checksum.
+    tnw::util::SHA256OutputStream digest;
+    if (!receiveFile(session, path, *file.size, caching ? &digest : nullptr)) {
         session.error("Failed to transfer file.");
         session.terminate("Transmission failed");
         return;
     }
     session.sendText("ACK\n");
-    if (!server::settings().nocache) {
-        session.cacheCopies.push_back(session.server().fileCacheIntake.submit(path, session.peer, session.number));
+    if (caching) {
+        session.cacheCopies.push_back(session.server().fileCacheIntake.submit(
+            path, session.peer, session.number, tnw::util::finishChecksum(digest)));
     }
 }
 

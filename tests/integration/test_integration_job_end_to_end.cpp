@@ -124,10 +124,13 @@ bool interruptTaken(pid_t pid) {
 
 // A thread of `pid` is blocked in a send: a socket of its has no room left.
 bool sendBlocked(pid_t pid) {
+    // The kernel relay moves output with splice, everything else sends.
     const std::string sending = std::to_string(SYS_sendto) + " ";
+    const std::string splicing = std::to_string(SYS_splice) + " ";
     return std::ranges::any_of(threadsOf(pid), [&](const auto& thread) {
         // The system call the thread waits in, with its arguments.
-        return readText(thread / "syscall").starts_with(sending);
+        std::string call = readText(thread / "syscall");
+        return call.starts_with(sending) || call.starts_with(splicing);
     });
 }
 
@@ -456,13 +459,31 @@ TEST_F(JobSession, AbortDuringSilenceStopsTheKernel) {
     EXPECT_EQ(client.receiveUntilEnd(10s), "ACK\n");
 }
 
+TEST_F(JobSession, KernelOutputArrivesWholeAndInOrderBeforeTheReply) {
+    start();
+    // Not a multiple of the 65536-byte pieces, nor of the pipe's buffer.
+    for (std::uint64_t size : {std::uint64_t{1}, std::uint64_t{65537}, std::uint64_t{5'000'003}}) {
+        SCOPED_TRACE(size);
+        SessionClient client;
+        EXPECT_EQ(runJob(client, "large " + std::to_string(size) + "\n"), "ACK\n");
+        client.send("DONE\n");
+        EXPECT_EQ(client.receiveLine(), "ACK\n");
+        std::string result = client.receiveUntilEnd(60s);
+        ASSERT_EQ(result.size(), size + 4);
+        EXPECT_TRUE(isLargeOutput(std::string_view(result).substr(0, size)));
+        EXPECT_EQ(result.substr(size), "ACK\n");
+    }
+}
+
 TEST_F(JobSession, AbortDuringOutputStopsTheKernel) {
     start();
     SessionClient client;
     EXPECT_EQ(runJob(client, "large 1099511627776\n"), "ACK\n"); // a terabyte
     client.send("DONE\n");
     EXPECT_EQ(client.receiveLine(), "ACK\n");
-    EXPECT_EQ(client.receive(1 << 20).size(), 1U << 20);
+    std::string first = client.receive(1 << 20);
+    EXPECT_EQ(first.size(), 1U << 20);
+    EXPECT_TRUE(isLargeOutput(first));
     client.send("ABORT\n");
     std::string rest = client.receiveUntilEnd(20s);
     EXPECT_TRUE(rest.ends_with("ACK\n")) << rest.size();

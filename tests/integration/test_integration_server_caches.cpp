@@ -101,8 +101,12 @@ TEST(ServerCaches, AFileSentJustBeforeTheClientLeavesIsStillCached) {
     ServerHome home;
     ServerProcess server(home, {"--rating", "5000"});
     ASSERT_TRUE(server.waitUntilReady()) << server.process().errors();
-    // Large enough that the cache is still copying it when the client has gone.
-    const std::string contents(32 << 20, 'p');
+    // Large enough that the cache is still taking it in when the client has gone, and not a
+    // multiple of 64 bytes: the checksum hashed as the bytes arrived covers the tail too.
+    std::string contents((32 << 20) + 37, '\0');
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        contents[i] = static_cast<char>(i * 131 + i / 4093);
+    }
     writeFile(home.path() / "part.nc", contents);
     const std::string checksum = util::fileChecksum((home.path() / "part.nc").string());
     {

@@ -128,6 +128,64 @@ TEST_F(FileCacheTest, SameFileFromTwoSessionsIsStoredOnce) {
     EXPECT_EQ(tnw::test::readText(storedPath(kHelloChecksum)), "hello\n");
 }
 
+TEST_F(FileCacheTest, AFileHashedOnReceiptIsEnteredAndTheSessionKeepsACopyOfItsOwn) {
+    std::string session = sessionFile("session-1", "part.nc", "hello\n");
+    bool released = false;
+    addFile(
+        manager,
+        session,
+        kFirstPeer,
+        1,
+        [&] {
+            // Released only once the session's name no longer stands for the cache's file.
+            released = true;
+            struct stat sessionStatus {};
+            struct stat storedStatus {};
+            ASSERT_EQ(::stat(session.c_str(), &sessionStatus), 0);
+            ASSERT_EQ(::stat(storedPath(kHelloChecksum).c_str(), &storedStatus), 0);
+            EXPECT_NE(sessionStatus.st_ino, storedStatus.st_ino);
+            EXPECT_EQ(sessionStatus.st_nlink, 1U);
+            EXPECT_EQ(storedStatus.st_nlink, 1U);
+        },
+        tnw::util::ChecksumAndSize{kHelloChecksum, 6});
+    EXPECT_TRUE(released);
+    ASSERT_EQ(keys(), std::vector<std::string>{kHelloChecksum});
+    {
+        tnw::util::Lock lock(tnw::util::globalLock());
+        EXPECT_TRUE(manager.fileCache.containsIntact(kHelloChecksum, 6));
+        EXPECT_FALSE(manager.fileCache.find(kHelloChecksum)->sharedWithSession);
+    }
+    struct stat stored {};
+    ASSERT_EQ(::stat(storedPath(kHelloChecksum).c_str(), &stored), 0);
+    EXPECT_EQ(stored.st_mode & 0777, 0400U);
+    // The session's file is its own: the kernel may write it, and the cache does not change.
+    {
+        std::ofstream overwrite(session, std::ios::trunc);
+        overwrite << "changed by the kernel\n";
+    }
+    EXPECT_EQ(tnw::test::readText(storedPath(kHelloChecksum)), "hello\n");
+    EXPECT_EQ(copyCachedFile(manager, kHelloChecksum, 6, (home / "out").string()),
+              CachedCopy::Copied);
+    EXPECT_EQ(tnw::test::readText(home / "out"), "hello\n");
+
+    // Sent again: the cache holds it intact, so nothing is copied and the session file stays.
+    std::string again = sessionFile("session-2", "part.nc", "hello\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(again.c_str(), &before), 0);
+    addFile(manager, again, kSecondPeer, 2, {}, tnw::util::ChecksumAndSize{kHelloChecksum, 6});
+    struct stat after {};
+    ASSERT_EQ(::stat(again.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(manager.fileCache.entries().at(kHelloChecksum).source.port, kFirstPeer.port);
+
+    // A size that is not the file's (cut short after receipt) enters nothing and loses nothing.
+    std::string cut = sessionFile("session-3", "other.nc", std::string(1000, 'a'));
+    addFile(manager, cut, kSecondPeer, 3, {}, tnw::util::ChecksumAndSize{kThousandAChecksum, 999});
+    EXPECT_EQ(keys(), std::vector<std::string>{kHelloChecksum});
+    EXPECT_EQ(storedFiles(), std::vector<std::string>{kHelloChecksum});
+    EXPECT_EQ(tnw::test::readText(cut), std::string(1000, 'a'));
+}
+
 TEST_F(FileCacheTest, SameNameWithOtherContentsBecomesASecondEntry) {
     addFile(manager, sessionFile("session-1", "part.nc", "hello\n"), kFirstPeer, 1);
     addFile(manager, sessionFile("session-2", "part.nc", std::string(1000, 'a')), kSecondPeer, 2);
@@ -456,9 +514,8 @@ TEST_F(FileCacheTest, ConcurrentAddsAndCopiesKeepTheTotalWithinTheCapacity) {
     manager.fileCache.setCapacity(3000);
     std::vector<std::string> files;
     for (int i = 0; i < 8; ++i) {
-        files.push_back(sessionFile("session-0",
-                                    numbered("f", i),
-                                    std::string(500 + 100 * i, static_cast<char>('a' + i))));
+        files.push_back(sessionFile(
+            "session-0", numbered("f", i), std::string(500 + 100 * i, static_cast<char>('a' + i))));
     }
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -505,7 +562,8 @@ TEST_F(FileCacheTest, IntakeLetsTheSessionGoOnOnceTheFileIsCopied) {
     for (;;) {
         {
             tnw::util::Lock lock(tnw::util::globalLock());
-            if (manager.fileCache.contains(kHelloChecksum, 6) || std::chrono::steady_clock::now() > end) {
+            if (manager.fileCache.contains(kHelloChecksum, 6) ||
+                std::chrono::steady_clock::now() > end) {
                 break;
             }
         }
@@ -518,7 +576,8 @@ TEST_F(FileCacheTest, IntakeLetsTheSessionGoOnOnceTheFileIsCopied) {
 }
 
 TEST_F(FileCacheTest, IntakeNotRunningDropsFilesAtOnce) {
-    auto ticket = manager.fileCacheIntake.submit(sessionFile("session-1", "part.nc", "hello\n"), kFirstPeer, 1);
+    auto ticket = manager.fileCacheIntake.submit(
+        sessionFile("session-1", "part.nc", "hello\n"), kFirstPeer, 1);
     ticket->waitUntilCopied();
     EXPECT_TRUE(keys().empty());
     EXPECT_TRUE(storedFiles().empty());

@@ -1,4 +1,5 @@
 #include "util/exception.hpp"
+#include "util/pipe.hpp"
 #include "util/socket.hpp"
 #include "util/sync.hpp"
 
@@ -9,6 +10,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tnw::util {
@@ -110,6 +112,57 @@ TEST(Socket, SendAllWritesEveryByteThroughAFullNonBlockingSocket) {
     reader.join();
     EXPECT_EQ(received.size(), data.size());
     EXPECT_EQ(received.back(), 'y');
+}
+
+TEST(Socket, SpliceFromAPipeMovesItsBytesCountsThemAndSeesTheEnd) {
+    Connection connection = connectOnLoopback();
+    Pipe pipe;
+    ASSERT_EQ(pipe.create(false), 0U);
+    EXPECT_GE(pipe.setCapacity(1 << 20), std::size_t{1} << 20);
+    std::string sent(300000, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        sent[i] = static_cast<char>(i * 7);
+    }
+    ASSERT_EQ(::write(pipe.writeEnd().fd(), sent.data(), sent.size()),
+              static_cast<ssize_t>(sent.size()));
+    pipe.writeEnd().close();
+    // At most 65536 bytes a call, in order, until the pipe is empty and has no writer.
+    std::thread reader([&] {
+        std::string received;
+        char buffer[65536];
+        while (std::size_t got = connection.client.receive(buffer, sizeof buffer)) {
+            received.append(buffer, got);
+        }
+        EXPECT_EQ(received, sent);
+    });
+    std::size_t moved = 0;
+    while (std::size_t step = connection.server.spliceFrom(pipe.readEnd(), 65536)) {
+        EXPECT_LE(step, 65536U);
+        moved += step;
+    }
+    EXPECT_EQ(moved, sent.size());
+    EXPECT_EQ(connection.server.handle().impl()->bytesWritten.load(), sent.size());
+    EXPECT_EQ(pipe.readEnd().impl()->bytesRead.load(), sent.size());
+    connection.server.shutdownSend();
+    reader.join();
+
+    // A peer that has gone: as send, a reset connection and no SIGPIPE.
+    Connection gone = connectOnLoopback();
+    resetOnClose(gone.client);
+    Pipe more;
+    ASSERT_EQ(more.create(false), 0U);
+    std::string block(65536, 'x');
+    bool endOfStream = false;
+    std::uint32_t code = ioExceptionCode(
+        [&] {
+            for (;;) {
+                ASSERT_EQ(::write(more.writeEnd().fd(), block.data(), block.size()), 65536);
+                gone.server.spliceFrom(more.readEnd(), block.size());
+            }
+        },
+        endOfStream);
+    EXPECT_FALSE(endOfStream);
+    EXPECT_EQ(code, 10054U);
 }
 
 TEST(Socket, ReceiveAfterOrderlyCloseReturnsZero) {

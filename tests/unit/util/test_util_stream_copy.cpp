@@ -1,6 +1,7 @@
 #include "tests/support/temp_folder.hpp"
 #include "util/exception.hpp"
 #include "util/file_stream.hpp"
+#include "util/overlapped_copy.hpp"
 #include "util/pipe.hpp"
 #include "util/sha256_output_stream.hpp"
 #include "util/stream_copy.hpp"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace tnw::util {
 namespace {
@@ -79,43 +82,79 @@ TEST(Copy, ShortReadsFromAPipeDoNotEndTheCopy) {
     EXPECT_EQ(output.bytes, expected);
 }
 
+using CopyFunction = std::function<bool(InputStream&, OutputStream&)>;
+
+// copy, and copyOverlapped with pieces small enough that the reads run ahead of the writes.
+const std::vector<std::pair<const char*, CopyFunction>>& copyFunctions() {
+    static const std::vector<std::pair<const char*, CopyFunction>> functions = {
+        {"copy", [](InputStream& input, OutputStream& output) { return copy(input, output); }},
+        {"copyOverlapped",
+         [](InputStream& input, OutputStream& output) {
+             return copyOverlapped(input, output, 4, 2);
+         }},
+    };
+    return functions;
+}
+
 TEST(Copy, ReportsShortWritesAndFailuresButEndsWellAtEndOfStream) {
-    {
-        SCOPED_TRACE("short write");
-        Feeder input("abcdef", 3);
-        Collector output;
-        output.shortBy = 1;
-        EXPECT_FALSE(copy(input, output));
+    for (const auto& [name, copyWith] : copyFunctions()) {
+        SCOPED_TRACE(name);
+        {
+            SCOPED_TRACE("short write");
+            Feeder input("abcdef", 3);
+            Collector output;
+            output.shortBy = 1;
+            EXPECT_FALSE(copyWith(input, output));
+        }
+        {
+            SCOPED_TRACE("failing write");
+            Feeder input("abcdef", 3);
+            Collector output;
+            output.failure = [] { raise(IOException("disk", 112)); };
+            EXPECT_FALSE(copyWith(input, output));
+        }
+        {
+            SCOPED_TRACE("output ends");
+            Feeder input("abcdef", 3);
+            Collector output;
+            output.failure = [] { raise(EndOfStreamException()); };
+            EXPECT_TRUE(copyWith(input, output));
+        }
+        {
+            SCOPED_TRACE("input fails");
+            Feeder input("abcdef", 3);
+            input.atEnd = [] { raise(IOException(5U)); };
+            Collector output;
+            EXPECT_FALSE(copyWith(input, output));
+            EXPECT_EQ(output.bytes, "abcdef");
+        }
+        {
+            SCOPED_TRACE("non-library exception");
+            Feeder input("abcdef", 3);
+            input.atEnd = [] { throw std::runtime_error("boom"); };
+            Collector output;
+            EXPECT_FALSE(copyWith(input, output));
+        }
     }
-    {
-        SCOPED_TRACE("failing write");
-        Feeder input("abcdef", 3);
-        Collector output;
-        output.failure = [] { raise(IOException("disk", 112)); };
-        EXPECT_FALSE(copy(input, output));
+}
+
+TEST(CopyOverlapped, KeepsTheOrderOfManyPiecesAndHashesAsCopyDoes) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+        text += std::to_string(i) + ",";
     }
-    {
-        SCOPED_TRACE("output ends");
-        Feeder input("abcdef", 3);
-        Collector output;
-        output.failure = [] { raise(EndOfStreamException()); };
-        EXPECT_TRUE(copy(input, output));
-    }
-    {
-        SCOPED_TRACE("input fails");
-        Feeder input("abcdef", 3);
-        input.atEnd = [] { raise(IOException(5U)); };
-        Collector output;
-        EXPECT_FALSE(copy(input, output));
-        EXPECT_EQ(output.bytes, "abcdef");
-    }
-    {
-        SCOPED_TRACE("non-library exception");
-        Feeder input("abcdef", 3);
-        input.atEnd = [] { throw std::runtime_error("boom"); };
-        Collector output;
-        EXPECT_FALSE(copy(input, output));
-    }
+    Feeder input(text, 7);
+    SHA256OutputStream overlapped;
+    ASSERT_TRUE(copyOverlapped(input, overlapped, 1000, 3));
+    Feeder again(text, 4096);
+    SHA256OutputStream plain;
+    ASSERT_TRUE(copy(again, plain));
+    EXPECT_EQ(overlapped.messageLength(), text.size());
+    EXPECT_EQ(overlapped.digestText(), plain.digestText());
+    Feeder ordered(text, 7);
+    Collector output;
+    ASSERT_TRUE(copyOverlapped(ordered, output, 1000, 3));
+    EXPECT_EQ(output.bytes, text);
 }
 
 TEST(ReadAll, StopsAtTheLimitButAcceptsAStreamThatFitsExactly) {
