@@ -12,20 +12,11 @@ import socket
 import sys
 import time
 
-NAMESPACE = b"http://quorvex.example/namespace/quorvexmill/pmd\n"
+from upload_probe import NAMESPACE, read_line
+
 # A query every server answers at once without changing anything: "not cached".
 QUERY = b"IS_FILE_CACHED\n" + b"0" * 64 + b"\n1\n"
 PORT = 7387
-
-
-def read_line(sock):
-    line = bytearray()
-    while not line.endswith(b"\n"):
-        piece = sock.recv(1)
-        if not piece:
-            raise SystemExit(f"the server closed the connection after {bytes(line)!r}")
-        line += piece
-    return bytes(line)
 
 
 def admitted_session():
