@@ -139,11 +139,11 @@ TEST(DropCutter, GridFindsWhatEveryTriangleGives) {
     // The same heights with and without the grid, for every cutter shape, over a coarse
     // sphere (sharp edges and vertices decide) and off its side where only the floor is.
     Mesh mesh = sphere(8, 24);
-    for (CutterSpec spec : {cutter(CutterKind::ball, 5, 2.5),
+    for (CutterSpec tool : {cutter(CutterKind::ball, 5, 2.5),
                             cutter(CutterKind::flat, 5, 0),
                             cutter(CutterKind::bullNose, 5, 1)}) {
-        SCOPED_TRACE(cutterName(spec.kind));
-        DropCutter drop(mesh, spec, 0.2, -9);
+        SCOPED_TRACE(cutterName(tool.kind));
+        DropCutter drop(mesh, tool, 0.2, -9);
         DropCutter::Scratch scratch(drop);
         for (double x = -13; x <= 13; x += 0.77) {
             for (double y = -13; y <= 13; y += 1.3) {
