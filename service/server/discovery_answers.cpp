@@ -1,6 +1,5 @@
 #include "service/server/discovery_answers.hpp"
 
-#include <algorithm>
 #include <chrono>
 
 namespace plexmill::server {
@@ -21,6 +20,7 @@ void DiscoveryAnswers::stop() {
         thread_.join();
     }
     queue_.clear();
+    waiting_.clear();
 }
 
 bool DiscoveryAnswers::enqueue(tnw::util::Socket socket, const tnw::util::InetAddress& requester) {
@@ -28,10 +28,7 @@ bool DiscoveryAnswers::enqueue(tnw::util::Socket socket, const tnw::util::InetAd
     if (stopping_ || !thread_.joinable() || queue_.size() >= kQueueLimit) {
         return false;
     }
-    bool queued = std::any_of(queue_.begin(), queue_.end(), [&](const Answer& answer) {
-        return answer.requester == requester;
-    });
-    if (queued) {
+    if (!waiting_.insert(requester).second) {
         return false;
     }
     queue_.push_back(Answer{std::move(socket), requester});
@@ -52,6 +49,7 @@ void DiscoveryAnswers::run(const Send& send) {
             }
             answer = std::move(queue_.front());
             queue_.pop_front();
+            waiting_.erase(answer.requester);
         }
         try {
             send(answer.socket, answer.requester);

@@ -1,8 +1,11 @@
 // The thread that answers request-advertise datagrams. Each answer waits its pause and they go
 // out one after the other, as they always have, but off the main loop: there the pauses let a
 // dozen requests a second from anyone keep the server from its sessions, its status page and
-// Ctrl+C. Requests beyond a short queue are dropped, and a requester that is still waiting for
-// its answer gets no second one, so the answers sent never outgrow what the pauses allow.
+// Ctrl+C. A requester that is still waiting for its answer gets no second one, so the answers
+// sent never outgrow what the pauses allow. Every other requester is queued, up to as many as
+// the known-servers list keeps: a LAN of that many servers starting together must all be
+// answered within one request round (1,024 pauses are 102 s of the 300), or each would learn
+// only the first few others until the next round.
 #pragma once
 
 #include "util/inet_address.hpp"
@@ -14,13 +17,14 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace plexmill::server {
 
 class DiscoveryAnswers {
 public:
-    static constexpr std::size_t kQueueLimit = 16;
+    static constexpr std::size_t kQueueLimit = 1024;
     static constexpr std::uint32_t kPause = 100'000; // microseconds before each answer
 
     // Sends one answer: the datagram built at that moment, from `socket` to `requester`.
@@ -50,7 +54,8 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Answer> queue_; // guarded by mutex_
+    std::deque<Answer> queue_;                  // guarded by mutex_
+    std::set<tnw::util::InetAddress> waiting_; // the requesters in queue_; guarded by mutex_
     bool stopping_ = false;    // guarded by mutex_
     std::thread thread_;
 };

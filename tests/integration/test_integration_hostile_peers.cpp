@@ -7,6 +7,7 @@
 #include "tests/support/session_client.hpp"
 #include "tests/support/session_server.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <fcntl.h>
@@ -195,6 +196,49 @@ TEST(HostilePeers, DiscoveryFloodLeavesSessionsStatusAndCtrlCServed) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(server.stop(), 0); // Ctrl+C in the middle of a flood
+}
+
+// Fifty servers that start together each ask the others at once; every one must hear every
+// answer in that round, not just the first few.
+TEST(HostilePeers, EveryRequesterOfABurstIsAnsweredOnce) {
+    SessionServer server;
+    ASSERT_TRUE(server.ready());
+    const int requesters = 49;
+    sockaddr_in target = inetAddress("127.0.0.1", 7388);
+    std::vector<int> sockets;
+    for (int index = 0; index < requesters; ++index) {
+        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        // Asking twice while waiting still earns one answer.
+        for (int ask = 0; ask < 2; ++ask) {
+            ::sendto(fd,
+                     kRequestAdvertise.data(),
+                     kRequestAdvertise.size(),
+                     0,
+                     reinterpret_cast<sockaddr*>(&target),
+                     sizeof target);
+        }
+        sockets.push_back(fd);
+    }
+    std::vector<int> answers(requesters, 0);
+    auto deadline = std::chrono::steady_clock::now() + requesters * 100ms + 5s;
+    // A second answer would come a pause after the last first one.
+    auto settled = deadline;
+    while (std::chrono::steady_clock::now() < std::min(deadline, settled)) {
+        char answer[4096];
+        for (int index = 0; index < requesters; ++index) {
+            while (::recv(sockets[index], answer, sizeof answer, 0) > 0) {
+                ++answers[index];
+            }
+        }
+        if (settled == deadline && std::ranges::count(answers, 0) == 0) {
+            settled = std::chrono::steady_clock::now() + 500ms;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    for (int fd : sockets) {
+        ::close(fd);
+    }
+    EXPECT_EQ(answers, std::vector<int>(requesters, 1));
 }
 
 TEST(HostilePeers, IdleConnectionsCannotLockOutAClientThatTalks) {
