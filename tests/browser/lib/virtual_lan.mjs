@@ -87,11 +87,37 @@ export class VirtualLan {
             for (let host = 1; host <= this.hostCount; host++) {
                 this.addHost(host);
             }
+            this.pinNeighbours();
         } catch (error) {
             this.destroy();
             throw new Error(`cannot build the virtual LAN: ${error.stderr ?? error.message}`);
         }
         return this;
+    }
+
+    // All namespaces of one kernel resolve addresses into one neighbour table of at most
+    // gc_thresh3 (1,024) learned entries. Fifty hosts that all answer each other need about
+    // 2,500; past the limit a new neighbour cannot be resolved, datagrams to it are dropped and
+    // the kernel logs "neighbor table overflow". Real machines each have a table of their own:
+    // permanent entries, which do not count against the limit, stand in for that.
+    pinNeighbours() {
+        const macOf = (...args) => JSON.parse(execFileSync('ip', ['-j', ...args],
+            {encoding: 'utf8'}))[0].address;
+        const stations = [{address: this.ownAddress, mac: macOf('link', 'show', BRIDGE)}];
+        for (let host = 1; host <= this.hostCount; host++) {
+            stations.push({address: this.address(host),
+                mac: macOf('-n', this.namespace(host), 'link', 'show', 'eth0')});
+        }
+        const pin = (station, nsArgs, device) => {
+            const table = stations.filter((other) => other !== station).map((other) =>
+                `neigh replace ${other.address} lladdr ${other.mac} dev ${device} nud permanent\n`);
+            execFileSync('ip', [...nsArgs, '-batch', '-'],
+                {input: table.join(''), stdio: ['pipe', 'ignore', 'pipe']});
+        };
+        pin(stations[0], [], BRIDGE);
+        for (let host = 1; host <= this.hostCount; host++) {
+            pin(stations[host], ['-n', this.namespace(host)], 'eth0');
+        }
     }
 
     addHost(host) {
