@@ -26,32 +26,52 @@ netns_one_host bash -c '
   settle() { sync; sleep 0.5; }
   ratio() { awk -v a="$1" -v b="$2" "BEGIN { printf \"%.2f\", a / b }"; }
 
-  socat -u -b 65536 TCP-LISTEN:9000,reuseaddr OPEN:"$work/copy.dat",creat,trunc &
-  settle
-  plain=$(python3 "$probe" plain 9000 "$work/big.dat")
-  wait
-  rm -f "$work/copy.dat"
-  # The in-kernel copy that bounds FILE_CACHE where files cannot be cloned (ext4).
-  settle
-  start=$(date +%s.%N)
-  cp "$work/big.dat" "$work/copy.dat"
-  copied=$(awk -v s="$start" -v e="$(date +%s.%N)" "BEGIN { print e - s }")
-  rm -f "$work/copy.dat"
+  fastest() { sort -g | head -n 1; }
+  # On a shared machine (a VM) one copy of the same bytes took from 1.4 s to 2.3 s from one
+  # moment to the next. The measurements take turns, five rounds of each, and the fastest of
+  # each is what the machine allows it; a slow moment then lands on neither side.
+  start_server() {
+    rm -rf "$TMPDIR/Quorvex Plexmill" "$XDG_DATA_HOME"
+    "$plexmilld" --console --rating 5000 --quiet >"$work/server.log" 2>&1 &
+    server=$!
+    for _ in $(seq 100); do "$plexmilld" --status --quiet | grep -q " running" && break; sleep 0.1; done
+  }
+  stop_server() { kill -INT "$server"; wait "$server" || true; }
+  : >"$work/plain" >"$work/file" >"$work/ready" >"$work/cached_in" >"$work/cached" >"$work/copied"
+  for _ in 1 2 3 4 5; do
+    socat -u -b 65536 TCP-LISTEN:9000,reuseaddr OPEN:"$work/copy.dat",creat,trunc &
+    settle
+    python3 "$probe" plain 9000 "$work/big.dat" >>"$work/plain"
+    wait
+    rm -f "$work/copy.dat"
+    # The in-kernel copy that bounds FILE_CACHE where files cannot be cloned (ext4).
+    settle
+    start=$(date +%s.%N)
+    cp "$work/big.dat" "$work/copy.dat"
+    awk -v s="$start" -v e="$(date +%s.%N)" "BEGIN { print e - s }" >>"$work/copied"
+    rm -f "$work/copy.dat"
 
-  "$plexmilld" --console --rating 5000 --quiet >"$work/server.log" 2>&1 &
-  server=$!
-  for _ in $(seq 100); do "$plexmilld" --status --quiet | grep -q " running" && break; sleep 0.1; done
-  settle
-  read -r file ready cached_in < <(python3 "$probe" file 7387 "$work/big.dat" "$checksum")
-  # The FILE session ends once the cache has handed it a copy of its own of the file; the copy
-  # that follows starts, as cp does, with nothing else going on.
-  for _ in $(seq 600); do
-    compgen -G "$TMPDIR/Quorvex Plexmill/session-*" >/dev/null || break
-    sleep 0.1
+    # Each FILE meets a server with an empty cache.
+    start_server
+    settle
+    read -r file ready cached_in < <(python3 "$probe" file 7387 "$work/big.dat" "$checksum")
+    echo "$file" >>"$work/file"
+    echo "$ready" >>"$work/ready"
+    echo "$cached_in" >>"$work/cached_in"
+    # The FILE session ends once the cache has handed it a copy of its own of the file; the
+    # copy that follows starts, as cp does, with nothing else going on.
+    for _ in $(seq 600); do
+      compgen -G "$TMPDIR/Quorvex Plexmill/session-*" >/dev/null || break
+      sleep 0.1
+    done
+    settle
+    python3 "$probe" cached 7387 "$work/big.dat" "$checksum" >>"$work/cached"
+    stop_server
   done
-  settle
-  cached=$(python3 "$probe" cached 7387 "$work/big.dat" "$checksum")
-  kill -INT "$server"; wait "$server" || true
+  for figure in plain file ready cached_in cached copied; do
+    declare "$figure=$(fastest <"$work/$figure")"
+  done
+  echo "fastest of 5 rounds (seconds: plain $(echo $(cat "$work/plain")); FILE in the cache $(echo $(cat "$work/cached_in")))"
   echo "plain loopback copy (socat):        $(rate "$plain") MB/s"
   echo "FILE, until acknowledged:           $(rate "$file") MB/s ($(ratio "$plain" "$file") of plain)"
   echo "FILE, until the next reply:         $(rate "$ready") MB/s ($(ratio "$plain" "$ready") of plain)"

@@ -1,5 +1,5 @@
-// Copying a stream whose reads and writes both cost time (a file into a digest): the reads
-// run on a second thread, a few pieces ahead of the writes.
+// Copying a stream whose reads and writes both cost time (a file into a digest): the writes
+// run on a second thread, a few pieces behind the reads.
 #pragma once
 
 #include "util/input_stream.hpp"
@@ -9,9 +9,10 @@
 
 namespace tnw::util {
 
-// As copy (stream_copy.hpp): the same ends, results and failures, never throws. The input is
-// read on a thread of its own into `pieces` buffers of `pieceSize` bytes that the calling
-// thread writes out in order, so a write waits for a read only when the reads fall behind.
+// As copy (stream_copy.hpp): the same ends, results and failures, never throws. The calling
+// thread reads the input into `pieces` buffers of `pieceSize` bytes that a thread of its own
+// (BackgroundWriter) writes out in order, so a read waits for a write only when the writes
+// fall behind.
 bool copyOverlapped(InputStream& input,
                     OutputStream& output,
                     std::size_t pieceSize,

@@ -1,6 +1,9 @@
 #include "service/session/transfer_commands.hpp"
 
 #include <memory>
+#include <optional>
+#include <span>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "service/session/kernel_contract.hpp"
 #include "service/session/signature_verification.hpp"
 #include "service/session/uploaded_kernels.hpp"
+#include "util/background_writer.hpp"
 #include "util/exception.hpp"
 #include "util/file_stream.hpp"
 #include "util/checksum.hpp"
@@ -30,7 +34,10 @@ using tnw::util::globalLock;
 
 constexpr std::uint32_t kMaximumJobSize = 16'777'215;
 constexpr std::uint32_t kMaximumKernelFileSize = 67'108'864;
-constexpr std::size_t kReceiveBuffer = 65536;
+// Whole pieces are received before each write: 256 KiB hashed as fast as larger ones do, and
+// the four a FILE holds while it is hashed keep a session's memory at 1 MiB.
+constexpr std::size_t kReceivePiece = 256 * 1024;
+constexpr std::size_t kReceivePieces = 4;
 
 const char* const kSizeExceeded = "Session terminated due to exceeded maximum size";
 const char* const kTerminated = "Session terminated";
@@ -56,35 +63,50 @@ bool isValidFileName(const std::string& name) {
 bool receiveFile(Session& session,
                  const std::string& path,
                  std::uint64_t size,
-                 tnw::util::SHA256OutputStream* digest = nullptr) {
+                 tnw::util::OutputStream* digest = nullptr) {
     try {
         tnw::util::FileOutputStream file(path, tnw::util::LinkPolicy::Refuse);
-        std::unique_ptr<char[]> buffer(new char[kReceiveBuffer]);
+        // Hashing costs as much as receiving and writing together: on a thread of its own it
+        // runs beside them instead of after each piece.
+        std::optional<tnw::util::BackgroundWriter> hashing;
+        std::unique_ptr<char[]> buffer;
+        if (digest != nullptr) {
+            hashing.emplace(*digest, kReceivePiece, kReceivePieces);
+        } else {
+            buffer = std::make_unique_for_overwrite<char[]>(kReceivePiece);
+        }
         while (size > 0) {
-            std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, kReceiveBuffer));
-            std::size_t got = session.receiveSome(buffer.get(), piece);
-            if (got == 0) {
-                session.error("Failed to read file.");
-                return false;
+            std::span<char> piece =
+                hashing ? hashing->nextPiece() : std::span<char>(buffer.get(), kReceivePiece);
+            std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, piece.size()));
+            std::size_t got = 0;
+            while (got < wanted) {
+                std::size_t step = session.receiveSome(piece.data() + got, wanted - got);
+                if (step == 0) {
+                    session.error("Failed to read file.");
+                    return false;
+                }
+                got += step;
             }
-            std::size_t written = 0;
-            while (written < got) {
-                std::uint64_t step = file.write(buffer.get() + written, got - written);
+            for (std::size_t written = 0; written < got;) {
+                std::uint64_t step = file.write(piece.data() + written, got - written);
                 if (step == 0) {
                     return false;
                 }
                 written += static_cast<std::size_t>(step);
             }
-            if (digest != nullptr) {
-                digest->write(buffer.get(), got);
+            if (hashing) {
+                hashing->submit(got);
             }
             size -= got;
         }
         // Dropping the stream closes the file without forcing it to disk: a session's files
         // live only as long as the session.
-        return true;
+        return !hashing || hashing->finish();
     } catch (const tnw::util::Exception&) {
         return false;
+    } catch (const std::system_error&) {
+        return false; // no thread for the hashing
     }
 }
 
