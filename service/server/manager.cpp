@@ -1,6 +1,7 @@
 #include "service/server/manager.hpp"
 
 #include <cstdio>
+#include <iterator>
 
 #include "util/console.hpp"
 
@@ -37,6 +38,21 @@ std::uint32_t Manager::countJobSessions() const {
         count += session->jobSession ? 1 : 0;
     }
     return count;
+}
+
+void Manager::listSession(std::shared_ptr<SessionState> session) {
+    SessionState& listed = *session;
+    sessions.push_back(std::move(session));
+    listed.listing = std::prev(sessions.end());
+}
+
+void Manager::unlistSession(SessionState& session) {
+    if (session.listing) {
+        // The list's reference may be the last one: nothing of the session is touched after.
+        SessionList::iterator place = *session.listing;
+        session.listing.reset();
+        sessions.erase(place);
+    }
 }
 
 std::size_t Manager::openSessions() const {

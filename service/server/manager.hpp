@@ -99,7 +99,10 @@ public:
 
     // Guarded by the global lock.
     bool sessionsChanged = true;
-    std::vector<std::shared_ptr<SessionState>> sessions;
+    SessionList sessions;
+    // Under the global lock: appends the session, or removes it (once listed, else nothing).
+    void listSession(std::shared_ptr<SessionState> session);
+    void unlistSession(SessionState& session);
     // Of those, the ones not admitted yet: the accept loop looks for waiting connections only
     // when there may be too many, not with every connection.
     std::size_t unadmittedSessions = 0;

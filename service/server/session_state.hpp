@@ -4,12 +4,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <list>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "service/server/records.hpp"
 #include "util/time.hpp"
 
 namespace plexmill::server {
+
+class SessionState;
+// In order of arrival; a session leaves it in constant time from the place it keeps.
+using SessionList = std::list<std::shared_ptr<SessionState>>;
 
 class SessionState {
 public:
@@ -33,6 +40,8 @@ public:
     std::atomic<bool> aborted{false};
 
     // Guarded by the global lock.
+    // Its place in the server's list while it is listed (Manager::listSession).
+    std::optional<SessionList::iterator> listing;
     // Its first command came after the handshake. Until then the connection counts among
     // those waiting to be admitted, which the server keeps few (admission.hpp).
     bool admitted = false;

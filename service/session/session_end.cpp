@@ -2,15 +2,13 @@
 
 #include "util/sync.hpp"
 
-#include <algorithm>
-
 namespace plexmill::session {
 
 void endSession(server::Manager& manager, Session& session, tnw::util::Time now) {
     tnw::util::Lock lock(tnw::util::globalLock());
     session.thread = {};
     // Leaving the list comes first: a server that stops waits for the list to empty.
-    std::erase_if(manager.sessions, [&](const auto& listed) { return listed.get() == &session; });
+    manager.unlistSession(session);
     manager.sessionsChanged = true;
     if (!session.admitted && manager.unadmittedSessions > 0) {
         --manager.unadmittedSessions;

@@ -23,7 +23,7 @@ std::shared_ptr<Session>
 createSession(server::Manager& manager, tnw::util::Socket connection, server::PeerAddress peer) {
     auto session = std::make_shared<Session>(manager, std::move(connection), peer);
     tnw::util::Lock lock(tnw::util::globalLock());
-    manager.sessions.push_back(session);
+    manager.listSession(session);
     ++manager.unadmittedSessions;
     return session;
 }
