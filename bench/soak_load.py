@@ -23,6 +23,16 @@ def sample():
     return {"rss_kb": int(fields["VmRSS"].split()[0]), "peak_rss_kb": int(fields["VmHWM"].split()[0]),
             "threads": int(fields["Threads"]), "fds": len(os.listdir(f"/proc/{pid}/fd"))}
 
+def descriptors():
+    """What each open descriptor refers to, sockets by kind (their inode numbers change)."""
+    names = []
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            names.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            pass
+    return sorted(names)
+
 def receive_exactly(s, size):
     data = b""
     while len(data) < size:
@@ -85,6 +95,7 @@ def list_worker():
         note("list", r.returncode == 0)
 
 idle_before = sample()
+open_before = descriptors()
 print("idle, before:      ", idle_before, flush=True)
 threads = [threading.Thread(target=session_worker) for _ in range(40)]
 threads += [threading.Thread(target=http_worker) for _ in range(64)]
@@ -101,6 +112,10 @@ for t in threads:
     t.join()
 time.sleep(3)
 print("idle, after:       ", sample())
+open_after = descriptors()
+for name in sorted(set(open_before + open_after)):
+    if open_before.count(name) != open_after.count(name):
+        print(f"descriptors on {name}: {open_before.count(name)} before, {open_after.count(name)} after")
 print("requests:", counts, "errors:", errors)
 if unexpected:
     print("unexpected replies:", sorted(unexpected)[:5])
