@@ -101,17 +101,25 @@ measure() {
     END { printf "%s %s %s\n", rate, p99, (errors == "" ? "none" : errors) }'
 }
 
+# Connections the kernel reset because they were closed with bytes unread: a keep-alive request
+# that reached plexmilld after its 15 ms wait for the next one had ended. wrk counts each as a
+# read error.
+closed_unread() { nstat -az TcpExtTCPAbortOnData | awk '/TcpExtTCPAbortOnData/ { print $2 }'; }
+
 # The machine may be shared: figures mean little without the load they were taken under.
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-20s %8s  %-12s %10s %8s  %-12s %10s %8s\n' document bytes server "requests/s" p99 server "requests/s" p99
 for document in /json/status.json /; do
   file="$work/www${document%/}"
   [[ "$document" == / ]] && file="$work/www/index.html"
+  unread_before=$(closed_unread)
   read -r ours ours_p99 ours_errors < <(measure "http://127.0.0.1:8080$document")
+  unread=$(($(closed_unread) - unread_before))
   read -r theirs theirs_p99 theirs_errors < <(measure "http://127.0.0.1:8081$document")
   printf '%-20s %8s  %-12s %10s %8s  %-12s %10s %8s  ratio %.2f\n' "$document" "$(stat -c %s "$file")" \
     plexmilld "$ours" "$ours_p99" nginx "$theirs" "$theirs_p99" "$(echo "$ours / $theirs" | bc -l)"
-  [[ "$ours_errors" == none ]] || echo "  plexmilld socket errors: $ours_errors"
+  [[ "$ours_errors" == none ]] ||
+    echo "  plexmilld socket errors: $ours_errors; connections reset with a request unread: $unread"
   [[ "$theirs_errors" == none ]] || echo "  nginx socket errors: $theirs_errors"
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
