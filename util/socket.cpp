@@ -393,12 +393,20 @@ std::uint64_t Socket::sendWaitingSince() const {
 }
 
 std::size_t Socket::receive(void* buffer, std::size_t size) {
+    return receiveWith(buffer, size, 0);
+}
+
+std::size_t Socket::receiveWhole(void* buffer, std::size_t size) {
+    return receiveWith(buffer, size, MSG_WAITALL);
+}
+
+std::size_t Socket::receiveWith(void* buffer, std::size_t size, int flags) {
     int fd = this->fd();
     if (fd < 0) {
         return 0;
     }
     for (;;) {
-        ssize_t received = ::recv(fd, buffer, std::min(size, kMaxTransfer), 0);
+        ssize_t received = ::recv(fd, buffer, std::min(size, kMaxTransfer), flags);
         if (received > 0) {
             impl_->bytesRead.fetch_add(static_cast<std::uint64_t>(received));
             return static_cast<std::size_t>(received);

@@ -113,6 +113,10 @@ public:
     // (a reset connection is 10054). A closed peer never raises SIGPIPE.
     std::size_t send(const void* buffer, std::size_t size);
     std::size_t receive(void* buffer, std::size_t size);
+    // As receive, but on a blocking socket waits until all `size` bytes are there (or the
+    // stream ends, fails or times out, with what came so far): one wake-up per piece of a bulk
+    // transfer instead of one per segment that arrives.
+    std::size_t receiveWhole(void* buffer, std::size_t size);
     // Sends every byte, waiting for room when the socket is non-blocking; throws as send
     // does, and IOException 6 when the socket is closed. `timeout` (microseconds, on the
     // program's clock) bounds each wait for room: a peer that takes nothing for that long
@@ -147,6 +151,7 @@ public:
 private:
     explicit Socket(std::shared_ptr<SocketHandleImpl> impl) : impl_(std::move(impl)) {}
     int fd() const { return impl_ ? impl_->fd() : Handle::kNone; }
+    std::size_t receiveWith(void* buffer, std::size_t size, int flags);
     // One send(2) with these flags; nullopt when the socket has no room at the moment.
     std::optional<std::size_t> trySend(const void* buffer, std::size_t size, int flags);
 

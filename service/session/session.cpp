@@ -160,8 +160,8 @@ std::size_t Session::spliceFrom(const tnw::util::Handle& pipe, std::size_t size)
     return connection_.spliceFrom(pipe, size);
 }
 
-std::size_t Session::receiveSome(void* buffer, std::size_t size) {
-    return connection_.receive(buffer, size);
+std::size_t Session::receiveWhole(void* buffer, std::size_t size) {
+    return connection_.receiveWhole(buffer, size);
 }
 
 void Session::shutdownSend() {

@@ -68,8 +68,10 @@ public:
     // to make room as long as it takes (the kernel relay has its own rule for a client that
     // stops reading); throws as sendText does.
     std::size_t spliceFrom(const tnw::util::Handle& pipe, std::size_t size);
-    // One receive for bulk data: the bytes read, 0 when the peer closed its side.
-    std::size_t receiveSome(void* buffer, std::size_t size);
+    // One receive for bulk data, waiting until all `size` bytes are there: the bytes read
+    // (fewer when the stream ended or the receive failed on the way), 0 when the peer closed
+    // its side.
+    std::size_t receiveWhole(void* buffer, std::size_t size);
     // Half-closes the sending side: the client sees the end of the server's data.
     void shutdownSend();
 

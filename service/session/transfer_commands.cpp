@@ -81,7 +81,7 @@ bool receiveFile(Session& session,
             std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, piece.size()));
             std::size_t got = 0;
             while (got < wanted) {
-                std::size_t step = session.receiveSome(piece.data() + got, wanted - got);
+                std::size_t step = session.receiveWhole(piece.data() + got, wanted - got);
                 if (step == 0) {
                     session.error("Failed to read file.");
                     return false;

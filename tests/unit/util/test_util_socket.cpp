@@ -175,6 +175,28 @@ TEST(Socket, ReceiveAfterOrderlyCloseReturnsZero) {
     EXPECT_EQ(connection.client.receive(buffer, sizeof buffer), 0U);
 }
 
+TEST(Socket, ReceiveWholeWaitsForEveryPieceButGivesWhatCameBeforeTheEnd) {
+    Connection connection = connectOnLoopback();
+    std::thread sender([&] {
+        for (const char* piece : {"one ", "two ", "three"}) {
+            connection.client.sendAll(piece, std::strlen(piece));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        connection.client.close();
+    });
+    char buffer[16] = {};
+    EXPECT_EQ(connection.server.receiveWhole(buffer, 13), 13U);
+    EXPECT_EQ(std::string(buffer, 13), "one two three");
+    sender.join();
+    EXPECT_EQ(connection.server.receiveWhole(buffer, sizeof buffer), 0U);
+    EXPECT_EQ(connection.server.handle().impl()->bytesRead, 13U);
+
+    Connection ending = connectOnLoopback();
+    ending.client.sendAll("short", 5);
+    ending.client.close();
+    EXPECT_EQ(ending.server.receiveWhole(buffer, sizeof buffer), 5U);
+}
+
 TEST(Socket, ResetConnectionIsAnIOExceptionNotEndOfStream) {
     Connection connection = connectOnLoopback();
     resetOnClose(connection.server);
