@@ -7,15 +7,8 @@
 # namespace; needs a release build (made when missing).
 #
 #   bench/latency_bench.sh [RUNS]
-source "$(dirname "$0")/../scripts/lib/common.sh"
-source "$(dirname "$0")/../scripts/lib/netns.sh"
-source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
-install_packages socat python3
-cd "$PLEXMILL_ROOT"
-build_tree build/release >/dev/null
-
-work=$(mktemp -d /tmp/plexmill-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../scripts/lib/bench.sh"
+bench_prepare socat python3
 install_test_kernel "$work/kernel"
 server_home "$work/home" --idle
 netns_one_host bash -c '

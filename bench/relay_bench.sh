@@ -11,15 +11,8 @@
 # off. Runs in a private network namespace; needs a release build (made when missing).
 #
 #   bench/relay_bench.sh
-source "$(dirname "$0")/../scripts/lib/common.sh"
-source "$(dirname "$0")/../scripts/lib/netns.sh"
-source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
-install_packages socat
-cd "$PLEXMILL_ROOT"
-build_tree build/release >/dev/null
-
-work=$(mktemp -d /tmp/plexmill-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../scripts/lib/bench.sh"
+bench_prepare socat
 install_test_kernel "$work/kernel"
 server_home "$work/home" --idle
 netns_one_host bash -c '

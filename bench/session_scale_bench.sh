@@ -9,15 +9,8 @@
 # network namespace; needs a release build (made when missing).
 #
 #   bench/session_scale_bench.sh [FRESH_SESSIONS_PER_N]
-source "$(dirname "$0")/../scripts/lib/common.sh"
-source "$(dirname "$0")/../scripts/lib/netns.sh"
-source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
-install_packages python3
-cd "$PLEXMILL_ROOT"
-build_tree build/release >/dev/null
-
-work=$(mktemp -d /tmp/plexmill-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../scripts/lib/bench.sh"
+bench_prepare python3
 server_home "$work/home" --idle
 netns_one_host bash -c '
   set -eu

@@ -3,15 +3,8 @@
 # loopback TCP copy of the same bytes into a file (socat) measured in the same run. The same
 # sender (bench/upload_probe.py) feeds all three. Runs in a private network namespace; needs a
 # release build (scripts/test or scripts/demo makes one).
-source "$(dirname "$0")/../scripts/lib/common.sh"
-source "$(dirname "$0")/../scripts/lib/netns.sh"
-source "$(dirname "$0")/../scripts/lib/plexmilld.sh"
-install_packages socat python3
-cd "$PLEXMILL_ROOT"
-build_tree build/release >/dev/null
-
-work=$(mktemp -d /tmp/plexmill-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../scripts/lib/bench.sh"
+bench_prepare socat python3
 server_home "$work/home" --idle
 netns_one_host bash -c '
   set -eu
