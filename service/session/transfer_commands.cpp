@@ -34,8 +34,8 @@ using tnw::util::globalLock;
 
 constexpr std::uint32_t kMaximumJobSize = 16'777'215;
 constexpr std::uint32_t kMaximumKernelFileSize = 67'108'864;
-// Whole pieces are received before each write: 256 KiB hashed as fast as larger ones do, and
-// the four a FILE holds while it is hashed keep a session's memory at 1 MiB.
+// Whole pieces are received before each write. In a FILE the receive, not the hashing beside
+// it, sets the pace, so pieces of 256 KiB keep up; four of them keep a session at 1 MiB.
 constexpr std::size_t kReceivePiece = 256 * 1024;
 constexpr std::size_t kReceivePieces = 4;
 
