@@ -78,6 +78,9 @@ bool receiveFile(Session& session,
         while (size > 0) {
             std::span<char> piece =
                 hashing ? hashing->nextPiece() : std::span<char>(buffer.get(), kReceivePiece);
+            if (piece.empty()) {
+                return false; // the digest failed: nothing more would be hashed
+            }
             std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, piece.size()));
             std::size_t got = 0;
             while (got < wanted) {
