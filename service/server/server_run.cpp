@@ -199,6 +199,17 @@ bool Manager::run() {
         removeLeftoverSessionFolders(config.intermediateFolder, options.debug && !serviceMode());
     }
     cleanKernelCache(*this);
+    // Before "now ready.": a client told the server is ready may upload at once.
+    std::string fileCacheFolder = joinPath(config.intermediateFolder, "cache");
+    bool fileCacheReady = false;
+    {
+        Lock lock(globalLock());
+        fileCacheReady = fileCache.reset(fileCacheFolder);
+    }
+    if (!fileCacheReady) {
+        printError(format("Unable to create the folder '%1'.", fileCacheFolder));
+        return fail();
+    }
     reportRatingAtStart(serviceMode(), options.quiet);
     raiseDescriptorLimit();
     if (!openSockets(*this, sockets)) {
@@ -215,16 +226,6 @@ bool Manager::run() {
     // Ends on every way out of run(), before the Manager can go.
     MonitorThread monitor(*this);
 
-    std::string fileCacheFolder = joinPath(config.intermediateFolder, "cache");
-    bool fileCacheReady = false;
-    {
-        Lock lock(globalLock());
-        fileCacheReady = fileCache.reset(fileCacheFolder);
-    }
-    if (!fileCacheReady) {
-        printError(format("Unable to create the folder '%1'.", fileCacheFolder));
-        return fail();
-    }
     fileCacheIntake.start(*this);
     if (sockets.discoverySender.create(false)) {
         sockets.discoverySender.setBroadcast(true);
