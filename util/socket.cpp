@@ -380,6 +380,38 @@ std::size_t Socket::spliceFrom(const Handle& pipe, std::size_t size) {
     }
 }
 
+std::size_t Socket::spliceTo(const Handle& pipe, std::size_t size) {
+    for (;;) {
+        int fd = this->fd();
+        if (fd < 0) {
+            return 0;
+        }
+        ssize_t moved = ::splice(
+            fd, nullptr, pipe.fd(), nullptr, std::min(size, kMaxTransfer), SPLICE_F_MOVE);
+        if (moved > 0) {
+            impl_->bytesRead.fetch_add(static_cast<std::uint64_t>(moved));
+            if (auto* counters = pipe.impl()) {
+                counters->bytesWritten.fetch_add(static_cast<std::uint64_t>(moved));
+            }
+            return static_cast<std::size_t>(moved);
+        }
+        if (moved == 0) {
+            if (size > 0 && impl_->receiveShutDown_) {
+                raise(EndOfStreamException());
+            }
+            return 0;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        std::uint32_t code = transferError(errno, fd, impl_->sendShutDown_);
+        if (code != error::kWouldBlock) {
+            raiseStreamError(code);
+        }
+        waitForDescriptor(fd, POLLIN, kInfinite);
+    }
+}
+
 std::size_t Socket::receiveWithin(void* buffer, std::size_t size, std::uint32_t timeout) {
     int fd = this->fd();
     if (fd >= 0 && !waitForDescriptor(fd, POLLIN, timeout)) {
@@ -393,20 +425,12 @@ std::uint64_t Socket::sendWaitingSince() const {
 }
 
 std::size_t Socket::receive(void* buffer, std::size_t size) {
-    return receiveWith(buffer, size, 0);
-}
-
-std::size_t Socket::receiveWhole(void* buffer, std::size_t size) {
-    return receiveWith(buffer, size, MSG_WAITALL);
-}
-
-std::size_t Socket::receiveWith(void* buffer, std::size_t size, int flags) {
     int fd = this->fd();
     if (fd < 0) {
         return 0;
     }
     for (;;) {
-        ssize_t received = ::recv(fd, buffer, std::min(size, kMaxTransfer), flags);
+        ssize_t received = ::recv(fd, buffer, std::min(size, kMaxTransfer), 0);
         if (received > 0) {
             impl_->bytesRead.fetch_add(static_cast<std::uint64_t>(received));
             return static_cast<std::size_t>(received);

@@ -113,10 +113,6 @@ public:
     // (a reset connection is 10054). A closed peer never raises SIGPIPE.
     std::size_t send(const void* buffer, std::size_t size);
     std::size_t receive(void* buffer, std::size_t size);
-    // As receive, but on a blocking socket waits until all `size` bytes are there (or the
-    // stream ends, fails or times out, with what came so far): one wake-up per piece of a bulk
-    // transfer instead of one per segment that arrives.
-    std::size_t receiveWhole(void* buffer, std::size_t size);
     // Sends every byte, waiting for room when the socket is non-blocking; throws as send
     // does, and IOException 6 when the socket is closed. `timeout` (microseconds, on the
     // program's clock) bounds each wait for room: a peer that takes nothing for that long
@@ -132,6 +128,11 @@ public:
     // takes and throws as send does (a failing pipe: IOException with its number). Meant for
     // a caller that knows the pipe holds data: with none it waits for some.
     std::size_t spliceFrom(const Handle& pipe, std::size_t size);
+    // The other way: moves at most `size` bytes that the peer sent straight into a pipe's
+    // write end, as many as are there once some are (splice). Returns the bytes moved, 0 when
+    // the peer closed the connection in order; waits for data on a non-blocking socket too,
+    // and throws as receive does. The pipe must have room: its reader is the caller.
+    std::size_t spliceTo(const Handle& pipe, std::size_t size);
     // Waits at most `timeout` for data (or the end of the stream), then receives as receive
     // does; IOTimedOutException 10060 when nothing came in time. For blocking sockets.
     std::size_t receiveWithin(void* buffer, std::size_t size, std::uint32_t timeout);
@@ -151,7 +152,6 @@ public:
 private:
     explicit Socket(std::shared_ptr<SocketHandleImpl> impl) : impl_(std::move(impl)) {}
     int fd() const { return impl_ ? impl_->fd() : Handle::kNone; }
-    std::size_t receiveWith(void* buffer, std::size_t size, int flags);
     // One send(2) with these flags; nullopt when the socket has no room at the moment.
     std::optional<std::size_t> trySend(const void* buffer, std::size_t size, int flags);
 

@@ -160,8 +160,10 @@ std::size_t Session::spliceFrom(const tnw::util::Handle& pipe, std::size_t size)
     return connection_.spliceFrom(pipe, size);
 }
 
-std::size_t Session::receiveWhole(void* buffer, std::size_t size) {
-    return connection_.receiveWhole(buffer, size);
+tnw::util::SplicedReceipt Session::receiveInto(tnw::util::FileOutputStream& file,
+                                               std::uint64_t size,
+                                               tnw::util::OutputStream* digest) {
+    return tnw::util::receiveSpliced(connection_, file, size, digest);
 }
 
 void Session::shutdownSend() {

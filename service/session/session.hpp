@@ -6,7 +6,10 @@
 
 #include "service/server/manager.hpp"
 #include "service/server/session_state.hpp"
+#include "util/file_stream.hpp"
+#include "util/output_stream.hpp"
 #include "util/socket.hpp"
+#include "util/spliced_receive.hpp"
 #include "util/thread.hpp"
 
 #include <cstddef>
@@ -68,10 +71,12 @@ public:
     // to make room as long as it takes (the kernel relay has its own rule for a client that
     // stops reading); throws as sendText does.
     std::size_t spliceFrom(const tnw::util::Handle& pipe, std::size_t size);
-    // One receive for bulk data, waiting until all `size` bytes are there: the bytes read
-    // (fewer when the stream ended or the receive failed on the way), 0 when the peer closed
-    // its side.
-    std::size_t receiveWhole(void* buffer, std::size_t size);
+    // Receives `size` bytes of bulk data into the file inside the system, and the same bytes
+    // into `digest` (when not null) on a thread of its own; throws as
+    // tnw::util::receiveSpliced does.
+    tnw::util::SplicedReceipt receiveInto(tnw::util::FileOutputStream& file,
+                                          std::uint64_t size,
+                                          tnw::util::OutputStream* digest);
     // Half-closes the sending side: the client sees the end of the server's data.
     void shutdownSend();
 

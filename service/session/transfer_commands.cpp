@@ -1,8 +1,6 @@
 #include "service/session/transfer_commands.hpp"
 
-#include <memory>
 #include <optional>
-#include <span>
 #include <system_error>
 #include <string>
 #include <vector>
@@ -15,7 +13,6 @@
 #include "service/session/kernel_contract.hpp"
 #include "service/session/signature_verification.hpp"
 #include "service/session/uploaded_kernels.hpp"
-#include "util/background_writer.hpp"
 #include "util/exception.hpp"
 #include "util/file_stream.hpp"
 #include "util/checksum.hpp"
@@ -34,10 +31,6 @@ using tnw::util::globalLock;
 
 constexpr std::uint32_t kMaximumJobSize = 16'777'215;
 constexpr std::uint32_t kMaximumKernelFileSize = 67'108'864;
-// Whole pieces are received before each write. In a FILE the receive, not the hashing beside
-// it, sets the pace, so pieces of 256 KiB keep up; four of them keep a session at 1 MiB.
-constexpr std::size_t kReceivePiece = 256 * 1024;
-constexpr std::size_t kReceivePieces = 4;
 
 const char* const kSizeExceeded = "Session terminated due to exceeded maximum size";
 const char* const kTerminated = "Session terminated";
@@ -66,46 +59,13 @@ bool receiveFile(Session& session,
                  tnw::util::OutputStream* digest = nullptr) {
     try {
         tnw::util::FileOutputStream file(path, tnw::util::LinkPolicy::Refuse);
-        // Hashing costs as much as receiving and writing together: on a thread of its own it
-        // runs beside them instead of after each piece.
-        std::optional<tnw::util::BackgroundWriter> hashing;
-        std::unique_ptr<char[]> buffer;
-        if (digest != nullptr) {
-            hashing.emplace(*digest, kReceivePiece, kReceivePieces);
-        } else {
-            buffer = std::make_unique_for_overwrite<char[]>(kReceivePiece);
-        }
-        while (size > 0) {
-            std::span<char> piece =
-                hashing ? hashing->nextPiece() : std::span<char>(buffer.get(), kReceivePiece);
-            if (piece.empty()) {
-                return false; // the digest failed: nothing more would be hashed
-            }
-            std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, piece.size()));
-            std::size_t got = 0;
-            while (got < wanted) {
-                std::size_t step = session.receiveWhole(piece.data() + got, wanted - got);
-                if (step == 0) {
-                    session.error("Failed to read file.");
-                    return false;
-                }
-                got += step;
-            }
-            for (std::size_t written = 0; written < got;) {
-                std::uint64_t step = file.write(piece.data() + written, got - written);
-                if (step == 0) {
-                    return false;
-                }
-                written += static_cast<std::size_t>(step);
-            }
-            if (hashing) {
-                hashing->submit(got);
-            }
-            size -= got;
+        if (session.receiveInto(file, size, digest) == tnw::util::SplicedReceipt::PeerClosed) {
+            session.error("Failed to read file.");
+            return false;
         }
         // Dropping the stream closes the file without forcing it to disk: a session's files
         // live only as long as the session.
-        return !hashing || hashing->finish();
+        return true;
     } catch (const tnw::util::Exception&) {
         return false;
     } catch (const std::system_error&) {

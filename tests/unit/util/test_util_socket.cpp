@@ -1,11 +1,18 @@
+#include "tests/support/child_process.hpp"
+#include "tests/support/temp_folder.hpp"
+#include "util/checksum.hpp"
 #include "util/exception.hpp"
+#include "util/file_stream.hpp"
 #include "util/pipe.hpp"
+#include "util/sha256_output_stream.hpp"
 #include "util/socket.hpp"
+#include "util/spliced_receive.hpp"
 #include "util/sync.hpp"
 
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <string>
@@ -175,26 +182,74 @@ TEST(Socket, ReceiveAfterOrderlyCloseReturnsZero) {
     EXPECT_EQ(connection.client.receive(buffer, sizeof buffer), 0U);
 }
 
-TEST(Socket, ReceiveWholeWaitsForEveryPieceButGivesWhatCameBeforeTheEnd) {
+class FailingDigest : public OutputStream {
+public:
+    std::uint64_t write(const void*, std::uint64_t) override { raise(IOException(23U)); }
+};
+
+// Three pieces of 1.5 MiB, 20 ms apart: more than a pipe holds, and each arrives in several
+// moves. The bytes after the file stay on the connection for what the client sends next.
+TEST(Socket, SplicedReceiveFillsTheFileAndTheDigestAndStopsAtItsSize) {
+    test::TempFolder folder;
+    std::string data;
+    for (std::size_t i = 0; data.size() < 4'718'592; ++i) {
+        data += std::to_string(i * 2654435761U) + ",";
+    }
+    data.resize(4'718'592);
     Connection connection = connectOnLoopback();
     std::thread sender([&] {
-        for (const char* piece : {"one ", "two ", "three"}) {
-            connection.client.sendAll(piece, std::strlen(piece));
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (std::size_t at = 0; at < data.size(); at += data.size() / 3) {
+            connection.client.sendAll(data.data() + at, data.size() / 3);
+            std::this_thread::sleep_for(20ms);
         }
-        connection.client.close();
+        connection.client.sendAll("NEXT\n", 5);
     });
-    char buffer[16] = {};
-    EXPECT_EQ(connection.server.receiveWhole(buffer, 13), 13U);
-    EXPECT_EQ(std::string(buffer, 13), "one two three");
+    std::string path = (folder.path() / "received").string();
+    SHA256OutputStream digest;
+    {
+        FileOutputStream file(path);
+        EXPECT_EQ(receiveSpliced(connection.server, file, data.size(), &digest),
+                  SplicedReceipt::Received);
+    }
     sender.join();
-    EXPECT_EQ(connection.server.receiveWhole(buffer, sizeof buffer), 0U);
-    EXPECT_EQ(connection.server.handle().impl()->bytesRead, 13U);
+    EXPECT_EQ(test::readText(path), data);
+    EXPECT_EQ(finishChecksum(digest).checksum, fileChecksum(path));
+    EXPECT_EQ(connection.server.handle().impl()->bytesRead, data.size());
+    char next[8] = {};
+    EXPECT_EQ(connection.server.receive(next, sizeof next), 5U);
+    EXPECT_EQ(std::string(next), "NEXT\n");
+}
 
+// A peer that closes early leaves what it sent in the file; a failing digest still lets the
+// whole file through and is reported after it.
+TEST(Socket, SplicedReceiveEndsWithThePeerAndReportsAFailingDigestLast) {
+    test::TempFolder folder;
+    std::string path = (folder.path() / "received").string();
     Connection ending = connectOnLoopback();
     ending.client.sendAll("short", 5);
     ending.client.close();
-    EXPECT_EQ(ending.server.receiveWhole(buffer, sizeof buffer), 5U);
+    {
+        FileOutputStream file(path);
+        EXPECT_EQ(receiveSpliced(ending.server, file, 100, nullptr), SplicedReceipt::PeerClosed);
+    }
+    EXPECT_EQ(test::readText(path), "short");
+
+    Connection connection = connectOnLoopback();
+    std::string data(3 << 20, 'x');
+    std::thread sender([&] { connection.client.sendAll(data.data(), data.size()); });
+    FailingDigest digest;
+    std::uint32_t code = 0;
+    {
+        FileOutputStream file(path);
+        try {
+            receiveSpliced(connection.server, file, data.size(), &digest);
+        } catch (const IOException& failure) {
+            code = failure.getCode();
+        }
+    }
+    sender.join();
+    EXPECT_EQ(code, 23U);
+    EXPECT_EQ(std::filesystem::file_size(path), data.size());
 }
 
 TEST(Socket, ResetConnectionIsAnIOExceptionNotEndOfStream) {
