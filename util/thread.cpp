@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <chrono>
 #include <mutex>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -85,6 +86,8 @@ struct Thread::State {
     bool finished = false;
     std::uint32_t exitCode = 0;
     std::uint64_t finalCpuTime = 0;
+    // Made by the first handle(), not at the start: a server with thousands of idle sessions
+    // would otherwise hold a descriptor per thread that nothing waits on.
     Event done;
     Body body;
 };
@@ -135,8 +138,11 @@ void Thread::run(const std::shared_ptr<State>& state) {
         state->exitCode = code;
         state->finalCpuTime = clockMicroseconds(CLOCK_THREAD_CPUTIME_ID);
         state->finished = true;
+        if (state->done.isValid()) {
+            state->done.set();
+        }
+        state->changed.notify_all();
     }
-    state->done.set();
 }
 
 bool Thread::start(Body body, std::uint64_t* threadId) {
@@ -144,9 +150,6 @@ bool Thread::start(Body body, std::uint64_t* threadId) {
         return false;
     }
     auto state = std::make_shared<State>();
-    if (!state->done.create()) {
-        return false;
-    }
     state->body = std::move(body);
     try {
         std::thread([state] { run(state); }).detach();
@@ -179,13 +182,18 @@ bool Thread::resume() {
 }
 
 bool Thread::wait(std::uint32_t timeout) const {
-    if (!state_ || state_->isCaller || !state_->done.wait(timeout)) {
+    if (!state_ || state_->isCaller) {
         return false;
     }
-    // The thread marked its end under this lock: taking it orders everything the thread did
-    // before whatever the caller does next (an eventfd alone tells the tools nothing).
-    std::lock_guard lock(state_->mutex);
-    return state_->finished;
+    // The thread marks its end under this lock: taking it orders everything the thread did
+    // before whatever the caller does next.
+    std::unique_lock lock(state_->mutex);
+    auto finished = [this] { return state_->finished; };
+    if (timeout == kInfinite) {
+        state_->changed.wait(lock, finished);
+        return true;
+    }
+    return state_->changed.wait_for(lock, std::chrono::microseconds(timeout), finished);
 }
 
 bool Thread::terminate() {
@@ -246,7 +254,19 @@ std::optional<std::uint32_t> Thread::exitCode() const {
 }
 
 Handle Thread::handle() const {
-    return state_ ? state_->done.handle() : Handle();
+    if (!state_ || state_->isCaller) {
+        return Handle();
+    }
+    std::lock_guard lock(state_->mutex);
+    if (!state_->done.isValid()) {
+        if (!state_->done.create()) {
+            return Handle();
+        }
+        if (state_->finished) {
+            state_->done.set();
+        }
+    }
+    return state_->done.handle();
 }
 
 std::uint64_t Thread::id() const {

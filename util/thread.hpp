@@ -54,7 +54,8 @@ public:
     int priority() const;
     // The exit code once the thread has ended.
     std::optional<std::uint32_t> exitCode() const;
-    // Readable (signalled) once the thread has ended, for waitForAny.
+    // Readable (signalled) once the thread has ended, for waitForAny; made on the first call,
+    // and empty when the system gives no descriptor for it.
     Handle handle() const;
     std::uint64_t id() const;
 
