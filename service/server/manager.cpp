@@ -33,11 +33,14 @@ bool Manager::createStopEvent() { return service_ != nullptr || console_.create(
 
 std::uint32_t Manager::countJobSessions() const {
     tnw::util::Lock lock(tnw::util::globalLock());
-    std::uint32_t count = 0;
-    for (const auto& session : sessions) {
-        count += session->jobSession ? 1 : 0;
+    return listedJobSessions_;
+}
+
+void Manager::markJobSession(SessionState& session) {
+    if (!session.jobSession && session.listing) {
+        ++listedJobSessions_;
     }
-    return count;
+    session.jobSession = true;
 }
 
 void Manager::listSession(std::shared_ptr<SessionState> session) {
@@ -51,6 +54,7 @@ void Manager::unlistSession(SessionState& session) {
         // The list's reference may be the last one: nothing of the session is touched after.
         SessionList::iterator place = *session.listing;
         session.listing.reset();
+        listedJobSessions_ -= session.jobSession ? 1 : 0;
         sessions.erase(place);
     }
 }

@@ -87,8 +87,10 @@ public:
     bool serviceMode() const { return control().serviceMode(); }
     bool stopRequested() const { return control().stopRequested(); }
 
-    // Counts sessions that passed RUN's busy check (under the lock).
+    // The listed sessions that passed RUN's busy check.
     std::uint32_t countJobSessions() const;
+    // Under the global lock: the session passed RUN's busy check.
+    void markJobSession(SessionState& session);
     std::size_t openSessions() const;
 
     SessionStarter startSession;
@@ -132,6 +134,7 @@ private:
     tnw::util::Handle instance_; // this server's single-instance name, held for the whole run
     RunControl* service_;
     ConsoleRunControl console_;
+    std::uint32_t listedJobSessions_ = 0; // guarded by the global lock
 };
 
 // Creates a Manager with the program's session and HTTP hand-overs, runs it, and returns 0

@@ -121,7 +121,7 @@ void handleRun(Session& session) {
         Lock lock(globalLock());
         accepted = server::isAccepting(manager);
         if (accepted) {
-            session.jobSession = true;
+            manager.markJobSession(session);
             ++manager.totalSessions;
         }
     }

@@ -56,8 +56,11 @@ protected:
 
     std::shared_ptr<FakeSession> addSession(bool job) {
         auto session = std::make_shared<FakeSession>();
-        session->jobSession = job;
-        manager.sessions.push_back(session);
+        tnw::util::Lock lock(tnw::util::globalLock());
+        manager.listSession(session);
+        if (job) {
+            manager.markJobSession(*session);
+        }
         return session;
     }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "service/server/admission.hpp"
 #include "service/server/capacity.hpp"
 #include "service/server/discovery.hpp"
@@ -13,7 +16,6 @@ using tnw::util::Time;
 
 class FakeSession : public SessionState {
 public:
-    explicit FakeSession(bool job) { jobSession = job; }
     void close() override {}
 };
 
@@ -33,12 +35,23 @@ TEST(Accepting, OnlyJobSessionsCountAgainstTheLimit) {
     Manager manager;
     manager.config.maximumSessions = 2;
     manager.config.minimumSystemMemory = 0;
-    manager.sessions = {std::make_shared<FakeSession>(false), std::make_shared<FakeSession>(false)};
+    tnw::util::Lock lock(tnw::util::globalLock());
+    std::vector<std::shared_ptr<FakeSession>> listed;
+    for (int i = 0; i < 4; ++i) {
+        listed.push_back(std::make_shared<FakeSession>());
+        manager.listSession(listed.back());
+    }
     EXPECT_TRUE(isAccepting(manager));
-    manager.sessions.push_back(std::make_shared<FakeSession>(true));
-    manager.sessions.push_back(std::make_shared<FakeSession>(true));
+    manager.markJobSession(*listed[2]);
+    manager.markJobSession(*listed[3]);
+    manager.markJobSession(*listed[3]);
     EXPECT_EQ(manager.countJobSessions(), 2U);
     EXPECT_FALSE(isAccepting(manager));
+    // A job session that ends frees its place; the others never held one.
+    manager.unlistSession(*listed[0]);
+    manager.unlistSession(*listed[3]);
+    EXPECT_EQ(manager.countJobSessions(), 1U);
+    EXPECT_TRUE(isAccepting(manager));
 }
 
 TEST(Accepting, NeedsTheMinimumMemoryAndAnAllowedTime) {
